@@ -1,0 +1,31 @@
+#include "app/PadStart.h"
+
+#include <windows.h>
+
+#include "app/ProductIdentity.h"
+#include "diag/Logger.h"
+#include "framework/BoundedText.h"
+#include "framework/ModuleFolder.h"
+
+void StartPad() {
+    wchar_t padPath[MAX_PATH] = {};
+    bool havePath = qx::GetLauncherFolder(padPath, MAX_PATH) &&
+                    qx::BoundedAppend(padPath, MAX_PATH, kPadFile);
+    LogTrace(L"Pad : %s", padPath);
+    // Without a full path the system would search other folders for a
+    // "Setup.exe": start nothing then.
+    if (!havePath) return;
+
+    // The Pad gets its own quoted path and nothing else: none of the
+    // launcher's arguments is passed on.
+    wchar_t commandLine[1024] = {};
+    qx::BoundedFormat(commandLine, 1024, L"\"%s\"", padPath);
+
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (CreateProcessW(padPath, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
+    }
+}

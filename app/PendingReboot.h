@@ -1,0 +1,19 @@
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+inline constexpr wchar_t kPendingRebootKey[] =
+    L"SOFTWARE\\Selkirk-Vane\\Installed Products\\PendingReboot";
+
+// True when the product's pending-reboot key can be opened; any failure to
+// open it counts as no reboot pending. The key is never created or deleted.
+bool IsRebootPending();
+
+// The pending-reboot text: string 15002 of the resource module as a message
+// definition, lines wrapped at 60 characters. A fixed English text stands in
+// when the string is missing or cannot be formatted.
+std::wstring FormatPendingRebootText(HMODULE resModule);
+
+// Tells the user that a reboot is pending (blocks until dismissed).
+void ShowPendingRebootMessage(HMODULE resModule);

@@ -1,0 +1,49 @@
+#include "app/SetupApp.h"
+
+#include <commctrl.h>
+
+#include <string>
+
+#include "app/PadStart.h"
+#include "app/PendingReboot.h"
+#include "app/ProductIdentity.h"
+#include "app/Switches.h"
+#include "diag/LogSetup.h"
+#include "diag/Logger.h"
+#include "worker/RunOnce.h"
+
+CSetupApp::CSetupApp() = default;
+
+CSetupApp::~CSetupApp() = default;
+
+BOOL CSetupApp::InitInstance() {
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&controls);
+
+    const std::wstring tail = m_lpCmdLine ? m_lpCmdLine : L"";
+    // Runs before the log exists, so its own lines leave no record.
+    if (HasSwitch(tail.c_str(), kSwitchRunOnce)) RemoveRunOnceEntry();
+
+    // The system's search order finds it in the launcher's folder first.
+    m_hResModule = LoadLibraryW(kResourceModuleFile);
+
+    for (wchar_t& c : m_szLogFile) c = L'\0';
+    InitializeLog(m_szLogFile);
+    LogTrace(L"Inside QXVSetup.exe");
+
+    if (IsRebootPending()) {
+        ShowPendingRebootMessage(m_hResModule);
+        return FALSE;
+    }
+
+    if (!HasSwitch(tail.c_str(), kSwitchCallerSetup)) {
+        LogTrace(L"Caller is not setup");
+        if (!HasSwitch(tail.c_str(), kSwitchCallerCoInstaller)) {
+            LogTrace(L"Caller is not coInstaller either so lets call the Pad (setup.exe)");
+            StartPad();
+            return TRUE;
+        }
+    }
+
+    return FALSE;
+}

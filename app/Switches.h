@@ -1,0 +1,13 @@
+#pragma once
+// Command-line switches, matched as case-sensitive substrings anywhere in
+// the argument tail (a switch also counts inside a longer word).
+#include <cwchar>
+
+inline constexpr wchar_t kSwitchCallerSetup[] = L"CALLER=SETUP";
+inline constexpr wchar_t kSwitchCallerCoInstaller[] = L"CALLER=COINSTALLER";
+inline constexpr wchar_t kSwitchRunOnce[] = L"RUNONCE=YES";
+inline constexpr wchar_t kSwitchAfterReboot[] = L"AFTERREBOOT=YES";
+
+inline bool HasSwitch(const wchar_t* tail, const wchar_t* sw) {
+    return tail && std::wcsstr(tail, sw) != nullptr;
+}

@@ -1,0 +1,45 @@
+#include "diag/LogSetup.h"
+
+#include "app/ProductIdentity.h"
+#include "diag/Logger.h"
+#include "framework/BoundedText.h"
+
+void InitializeLog(wchar_t* logFile) {
+    wchar_t folder[MAX_PATH] = {};
+    DWORD n = GetTempPathW(MAX_PATH, folder);
+    if (n == 0 || n >= MAX_PATH) folder[0] = L'\0';
+    size_t len = qx::BoundedLength(folder, MAX_PATH);
+    if (len == 0 || folder[len - 1] != L'\\') qx::BoundedAppend(folder, MAX_PATH, L"\\");
+    qx::BoundedAppend(folder, MAX_PATH, kProductGuid);
+    qx::BoundedAppend(folder, MAX_PATH, L"\\");
+    CreateDirectoryW(folder, nullptr);  // usually there from an earlier run
+
+    // The platform picks a number no file in the folder has yet and creates
+    // "~qx<hex>.tmp"; the log takes the same name with "log".
+    wchar_t name[MAX_PATH] = {};
+    if (GetTempFileNameW(folder, L"~qx", 0, name) != 0) {
+        DeleteFileW(name);
+        size_t nameLen = qx::BoundedLength(name, MAX_PATH);
+        if (nameLen > 3) {
+            name[nameLen - 3] = L'\0';
+            qx::BoundedAppend(name, MAX_PATH, L"log");
+            qx::BoundedCopy(logFile, MAX_PATH, name);
+        }
+    }
+
+    CLogger& logger = CLogger::Instance();
+    logger.SetLogFile(logFile);
+    logger.AddLevel(ReadLogLevel());
+}
+
+DWORD ReadLogLevel() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kLogLevelKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return kDefaultLogLevel;
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    LSTATUS status = RegQueryValueExW(key, kLogLevelValue, nullptr, nullptr,
+                                      reinterpret_cast<BYTE*>(&value), &size);
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS ? value : kDefaultLogLevel;
+}

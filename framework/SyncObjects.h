@@ -1,0 +1,70 @@
+#pragma once
+// Synchronisation objects and the single-object lock record. The lock record
+// crosses into the install-actions module, so its layout and the object's
+// virtual functions are fixed here and included by both sides:
+//   UiLock { CSyncObject* object; HANDLE handle; 32-bit held flag }
+//   CSyncObject slots: run-time class, destructor, serialise, lock(timeout),
+//   unlock(count, previous count), unlock().
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+
+class CSyncObject {
+public:
+    explicit CSyncObject(HANDLE handle = nullptr) : m_hObject(handle) {}
+    CSyncObject(const CSyncObject&) = delete;
+    CSyncObject& operator=(const CSyncObject&) = delete;
+
+    virtual const void* GetRuntimeClass() const { return nullptr; }
+    virtual ~CSyncObject() {
+        if (m_hObject) CloseHandle(m_hObject);
+    }
+    virtual void Serialize(void* /*archive*/) {}
+    // Satisfied when the wait ends with the object signalled or abandoned.
+    virtual BOOL Lock(DWORD timeoutMs) {
+        DWORD r = WaitForSingleObject(m_hObject, timeoutMs);
+        return r == WAIT_OBJECT_0 || r == WAIT_ABANDONED;
+    }
+    virtual BOOL Unlock(LONG /*count*/, LONG* /*previous*/) { return TRUE; }
+    virtual BOOL Unlock() = 0;
+
+    HANDLE m_hObject;
+};
+
+// A named or unnamed event; unlocking leaves its state alone.
+class CEvent : public CSyncObject {
+public:
+    CEvent(BOOL initiallySignalled, BOOL manualReset, const wchar_t* name)
+        : CSyncObject(CreateEventW(nullptr, manualReset, initiallySignalled, name)) {}
+    BOOL SetEvent() { return ::SetEvent(m_hObject); }
+    BOOL ResetEvent() { return ::ResetEvent(m_hObject); }
+    BOOL Unlock() override { return TRUE; }
+};
+
+// The lock record over one synchronisation object.
+struct UiLock {
+    CSyncObject* m_pObject;
+    HANDLE m_hObject;
+    int32_t m_bAcquired;
+
+    explicit UiLock(CSyncObject* object)
+        : m_pObject(object), m_hObject(object ? object->m_hObject : nullptr), m_bAcquired(0) {}
+    UiLock(const UiLock&) = delete;
+    UiLock& operator=(const UiLock&) = delete;
+    ~UiLock() { Unlock(); }
+
+    BOOL Lock(DWORD timeoutMs = INFINITE) {
+        m_bAcquired = m_pObject ? m_pObject->Lock(timeoutMs) : FALSE;
+        return m_bAcquired;
+    }
+    BOOL Unlock() {
+        if (m_bAcquired && m_pObject && m_pObject->Unlock()) m_bAcquired = 0;
+        return !m_bAcquired;
+    }
+    BOOL IsLocked() const { return m_bAcquired != 0; }
+};
+
+static_assert(sizeof(int32_t) == 4, "the held flag is 32 bits");
+static_assert(offsetof(UiLock, m_hObject) == sizeof(void*), "lock record layout");
+static_assert(offsetof(UiLock, m_bAcquired) == 2 * sizeof(void*), "lock record layout");

@@ -1,0 +1,70 @@
+#include "worker/RunOnce.h"
+
+#include <windows.h>
+
+#include "app/ProductIdentity.h"
+#include "diag/Logger.h"
+#include "framework/BoundedText.h"
+
+bool BuildResumeCommand(const wchar_t* cacheFolder, wchar_t* command) {
+    // The closing quote stands right after the file name: the system splits
+    // a quoted command at the quote, so a quote after the arguments would
+    // make the whole text one (missing) program path.
+    bool ok = cacheFolder && *cacheFolder && qx::BoundedCopy(command, MAX_PATH, L"\"") &&
+              qx::BoundedAppend(command, MAX_PATH, cacheFolder);
+    size_t len = qx::BoundedLength(command, MAX_PATH);
+    if (ok && len > 1 && command[len - 1] != L'\\') ok = qx::BoundedAppend(command, MAX_PATH, L"\\");
+    ok = ok && qx::BoundedAppend(command, MAX_PATH, kLauncherFile64) &&
+         qx::BoundedAppend(command, MAX_PATH, L"\" AFTERREBOOT=YES CALLER=SETUP");
+    if (!ok) {
+        for (size_t i = 0; i < MAX_PATH; ++i) command[i] = L'\0';
+    }
+    return ok;
+}
+
+void SetRunOnceEntry(const wchar_t* cacheFolder) {
+    wchar_t command[MAX_PATH] = {};
+    bool built = BuildResumeCommand(cacheFolder, command);
+    LogTrace(L"In SetRunOnceEntry: %s", command);
+    // A command cut short would start something else after the restart.
+    if (built) {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, KEY_WRITE, &key) == ERROR_SUCCESS) {
+            RegSetValueExW(key, kRunOnceValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(command),
+                           sizeof command);
+            RegCloseKey(key);
+        }
+    }
+    LogTrace(L"Exiting SetRunOnceEntry");
+}
+
+void RebootSystemNow() {
+    LogTrace(L"In RebootSystemNow");
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token))
+        return;
+    TOKEN_PRIVILEGES privileges = {};
+    LookupPrivilegeValueW(nullptr, SE_SHUTDOWN_NAME, &privileges.Privileges[0].Luid);
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    SetLastError(ERROR_SUCCESS);
+    AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+    // Also ERROR_NOT_ALL_ASSIGNED when the privilege could not be enabled.
+    DWORD error = GetLastError();
+    CloseHandle(token);
+    if (error != ERROR_SUCCESS) return;
+    if (ExitWindowsEx(EWX_REBOOT | EWX_FORCE, SHTDN_REASON_FLAG_PLANNED |
+                                               SHTDN_REASON_MAJOR_OPERATINGSYSTEM |
+                                               SHTDN_REASON_MINOR_UPGRADE))
+        LogTrace(L"Exiting RebootSystemNow");
+}
+
+void RemoveRunOnceEntry() {
+    LogTrace(L"In RemoveRunOnceEntry: ");
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+        RegDeleteValueW(key, kRunValue);
+        RegCloseKey(key);
+    }
+    LogTrace(L"Exiting RemoveRunOnceEntry");
+}

@@ -1,0 +1,23 @@
+#pragma once
+// The restart and the resumption after it.
+
+inline constexpr wchar_t kRunOnceKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+inline constexpr wchar_t kRunOnceValue[] = L"QX Prism P4000 Install";
+inline constexpr wchar_t kRunKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+inline constexpr wchar_t kRunValue[] = L"QX Prism P4000 Series Install";
+
+// Builds the resume command for the launcher in cacheFolder (which ends in a
+// backslash) into command, a zero-filled 260-character buffer:
+//   "<cacheFolder>QXVSetup64.exe" AFTERREBOOT=YES CALLER=SETUP
+// Returns false when it does not fit; command is then left empty.
+bool BuildResumeCommand(const wchar_t* cacheFolder, wchar_t* command);
+
+// Registers the cached launcher under the machine's RunOnce key. The data
+// is always the whole 260-character buffer (520 bytes).
+void SetRunOnceEntry(const wchar_t* cacheFolder);
+
+// Enables the shutdown privilege and asks for a forced restart.
+void RebootSystemNow();
+
+// Deletes the product's Run value, if there is one.
+void RemoveRunOnceEntry();
