@@ -1,0 +1,42 @@
+# Shared by the test and demo commands: the Wine prefix under the build
+# folder, a virtual display when there is none, and a persistent wineserver
+# so each program starts quickly.
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+export PATH="$PATH:/usr/lib/wine"
+export LANG=C.UTF-8
+
+QX_XVFB_PID=""
+
+# qx_wine_start BUILD [transient]: "transient" leaves the wineserver to end
+# with the last program, so `wineserver -w` waits for everything started.
+qx_wine_start() {
+  local build="$1"
+  local mode="${2:-persistent}"
+  export QX_BUILD_DIR="$build"
+  export WINEPREFIX="${WINEPREFIX:-$build/wineprefix}"
+  if [ -z "${DISPLAY:-}" ]; then
+    local n=90
+    while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    QX_XVFB_PID=$!
+    export DISPLAY=":$n"
+    for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+  fi
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "Creating the Wine prefix $WINEPREFIX"
+    mkdir -p "$WINEPREFIX"
+    wine64 wineboot -i >/dev/null 2>&1 || true
+    wineserver -w
+  fi
+  if [ "$mode" = transient ]; then return 0; fi
+  wineserver -p
+  # The first program of a session starts Wine's background services; start
+  # them here, detached from any output pipe a test runner waits on.
+  wine64 cmd /c exit </dev/null >/dev/null 2>&1 || true
+}
+
+qx_wine_stop() {
+  wineserver -k 2>/dev/null || true
+  if [ -n "$QX_XVFB_PID" ]; then kill "$QX_XVFB_PID" 2>/dev/null || true; fi
+}

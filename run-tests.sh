@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything and runs the whole test suite
+# under Wine with a virtual display. Usage: ./run-tests.sh [ctest args...]
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")"
+root="$(pwd)"
+# Another build folder (for a second work tree, say): QX_BUILD_DIR=/abs/path
+build="${QX_BUILD_DIR:-$root/build}"
+
+bash cmake/install-deps.sh
+cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" -j"$(nproc)"
+
+# shellcheck source=cmake/wine-env.sh
+source cmake/wine-env.sh
+qx_wine_start "$build"
+trap qx_wine_stop EXIT
+
+cd "$build"
+ctest --output-on-failure "$@"

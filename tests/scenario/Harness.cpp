@@ -1,0 +1,298 @@
+#include "tests/scenario/Harness.h"
+
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+namespace qxtest {
+
+namespace {
+
+std::wstring Parent(const std::wstring& folderWithSlash) {
+    std::wstring s = folderWithSlash;
+    if (!s.empty() && s.back() == L'\\') s.pop_back();
+    return s.substr(0, s.find_last_of(L'\\') + 1);
+}
+
+}  // namespace
+
+std::wstring BuildDir() {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring s(path);
+    std::wstring testsDir = s.substr(0, s.find_last_of(L'\\') + 1);
+    return Parent(testsDir);
+}
+
+std::wstring ProductDir() { return BuildDir() + L"product\\"; }
+std::wstring DoublesDir() { return BuildDir() + L"tests\\doubles\\"; }
+
+bool FileExists(const std::wstring& path) {
+    DWORD a = GetFileAttributesW(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void RemoveTree(const std::wstring& folder) {
+    std::wstring f = folder;
+    if (!f.empty() && f.back() == L'\\') f.pop_back();
+    if (GetFileAttributesW(f.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+    std::wstring list = f + L'\0';
+    SHFILEOPSTRUCTW op = {};
+    op.wFunc = FO_DELETE;
+    op.pFrom = list.c_str();
+    op.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
+    SHFileOperationW(&op);
+}
+
+bool CopyInto(const std::wstring& from, const std::wstring& folder, const std::wstring& name) {
+    std::wstring target = name;
+    if (target.empty()) target = from.substr(from.find_last_of(L'\\') + 1);
+    return CopyFileW(from.c_str(), (folder + target).c_str(), FALSE) != 0;
+}
+
+std::wstring MakeLauncherFolder(const std::wstring& path, unsigned contents) {
+    std::wstring folder = path;
+    if (folder.back() != L'\\') folder += L'\\';
+    RemoveTree(folder);
+    SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
+    const std::wstring product = ProductDir();
+    EXPECT_TRUE(CopyInto(product + L"QXVSetup64.exe", folder));
+    EXPECT_TRUE(CopyInto(product + L"CustomActionData64.dll", folder));
+    if (contents & kWithResourceModule) {
+        EXPECT_TRUE(CopyInto(product + L"QXVSetupRES64.dll", folder));
+    }
+    if (contents & kWithRealModules) {
+        EXPECT_TRUE(CopyInto(product + L"QXVInstallActions64.dll", folder));
+        EXPECT_TRUE(CopyInto(product + L"QXPRP4005P64.dll", folder));
+    }
+    if (contents & kWithRecordingPad) {
+        EXPECT_TRUE(CopyInto(DoublesDir() + L"pad\\Setup.exe", folder));
+    }
+    return folder;
+}
+
+std::string ReadBytes(const std::wstring& path) {
+    std::string out;
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return out;
+    char buf[65536];
+    DWORD n = 0;
+    while (ReadFile(h, buf, sizeof buf, &n, nullptr) && n > 0) out.append(buf, n);
+    CloseHandle(h);
+    return out;
+}
+
+std::wstring ReadUtf8(const std::wstring& path) { return Widen(ReadBytes(path)); }
+
+Process::Process(Process&& other) noexcept : handle_(other.handle_), id_(other.id_) {
+    other.handle_ = nullptr;
+}
+
+Process& Process::operator=(Process&& other) noexcept {
+    if (this != &other) {
+        if (handle_) CloseHandle(handle_);
+        handle_ = other.handle_;
+        id_ = other.id_;
+        other.handle_ = nullptr;
+    }
+    return *this;
+}
+
+Process::~Process() {
+    if (handle_) {
+        // A test never leaves a launcher running into the next one.
+        if (WaitForSingleObject(handle_, 0) == WAIT_TIMEOUT) TerminateProcess(handle_, 99);
+        CloseHandle(handle_);
+    }
+}
+
+Process Process::Start(const std::wstring& exe, const std::wstring& args) {
+    Process p;
+    std::wstring commandLine = L"\"" + exe + L"\"";
+    if (!args.empty()) commandLine += L" " + args;
+    std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
+    buffer.push_back(L'\0');
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (CreateProcessW(exe.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                       &pi)) {
+        CloseHandle(pi.hThread);
+        p.handle_ = pi.hProcess;
+        p.id_ = pi.dwProcessId;
+    }
+    return p;
+}
+
+bool Process::Wait(DWORD timeoutMs) {
+    return handle_ && WaitForSingleObject(handle_, timeoutMs) == WAIT_OBJECT_0;
+}
+
+void Process::Kill() {
+    if (handle_) {
+        TerminateProcess(handle_, 99);
+        WaitForSingleObject(handle_, 10000);
+    }
+}
+
+std::wstring LogFolder() {
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    std::wstring s(temp);
+    if (s.empty() || s.back() != L'\\') s += L'\\';
+    return s + kGuid + L"\\";
+}
+
+std::vector<std::wstring> LogFiles() {
+    std::vector<std::wstring> files;
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((LogFolder() + L"*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return files;
+    do {
+        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) files.push_back(LogFolder() + fd.cFileName);
+    } while (FindNextFileW(h, &fd));
+    FindClose(h);
+    return files;
+}
+
+void ClearLogs() {
+    for (const auto& f : LogFiles()) DeleteFileW(f.c_str());
+}
+
+std::vector<LogRecord> ParseLog(const std::string& bytes, bool* wellFormed) {
+    static const std::string kSep = "________________________________________\r\n";
+    std::vector<LogRecord> records;
+    bool ok = true;
+    size_t pos = 0;
+    while (pos < bytes.size()) {
+        if (bytes.compare(pos, kSep.size(), kSep) != 0) { ok = false; break; }
+        pos += kSep.size();
+        size_t next = bytes.find(kSep, pos);
+        std::string body = bytes.substr(pos, next == std::string::npos ? std::string::npos : next - pos);
+        pos = next == std::string::npos ? bytes.size() : next;
+        LogRecord r;
+        size_t l1 = body.find("\r\n");
+        size_t l2 = l1 == std::string::npos ? l1 : body.find("\r\n", l1 + 2);
+        if (l2 == std::string::npos || body.compare(0, 10, "LOG TYPE: ") != 0 ||
+            body.compare(l1 + 2, 6, "TIME: ") != 0 || body.size() < l2 + 4 ||
+            body.compare(body.size() - 2, 2, "\r\n") != 0) {
+            ok = false;
+            break;
+        }
+        r.type = body.substr(10, l1 - 10);
+        r.time = body.substr(l1 + 8, l2 - l1 - 8);
+        r.text = body.substr(l2 + 2, body.size() - l2 - 4);
+        records.push_back(r);
+    }
+    if (wellFormed) *wellFormed = ok;
+    return records;
+}
+
+std::vector<std::string> LogTexts(const std::string& type) {
+    std::vector<std::string> texts;
+    auto files = LogFiles();
+    EXPECT_LE(files.size(), 1u) << "one run writes one log file";
+    if (files.empty()) return texts;
+    bool ok = false;
+    for (const auto& r : ParseLog(ReadBytes(files[0]), &ok))
+        if (type.empty() || r.type == type) texts.push_back(r.text);
+    EXPECT_TRUE(ok) << "the log holds only whole records";
+    return texts;
+}
+
+HWND WaitForWindow(const wchar_t* windowClass, const wchar_t* caption, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        HWND w = FindWindowW(windowClass, caption);
+        if (w) return w;
+        if (GetTickCount() - start > timeoutMs) return nullptr;
+        Sleep(100);
+    }
+}
+
+namespace {
+struct FindData {
+    DWORD pid;
+    const wchar_t* cls;
+    HWND found;
+};
+BOOL CALLBACK FindProc(HWND w, LPARAM lp) {
+    auto* d = reinterpret_cast<FindData*>(lp);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(w, &pid);
+    if (pid != d->pid) return TRUE;
+    wchar_t cls[64] = {};
+    GetClassNameW(w, cls, 64);
+    if (d->cls && lstrcmpW(cls, d->cls) != 0) return TRUE;
+    d->found = w;
+    return FALSE;
+}
+}  // namespace
+
+HWND FindProcessWindow(DWORD processId, const wchar_t* windowClass) {
+    FindData d{processId, windowClass, nullptr};
+    EnumWindows(FindProc, reinterpret_cast<LPARAM>(&d));
+    return d.found;
+}
+
+std::wstring ControlText(HWND dialog, int id) {
+    HWND control = GetDlgItem(dialog, id);
+    if (!control) return L"";
+    int n = static_cast<int>(SendMessageW(control, WM_GETTEXTLENGTH, 0, 0));
+    std::wstring text(static_cast<size_t>(n) + 1, L'\0');
+    SendMessageW(control, WM_GETTEXT, static_cast<WPARAM>(n + 1), reinterpret_cast<LPARAM>(text.data()));
+    text.resize(static_cast<size_t>(n));
+    return text;
+}
+
+void DeleteKey(HKEY root, const std::wstring& path) {
+    RegDeleteTreeW(root, path.c_str());
+    RegDeleteKeyW(root, path.c_str());
+}
+
+bool KeyExists(HKEY root, const std::wstring& path) {
+    HKEY k = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return false;
+    RegCloseKey(k);
+    return true;
+}
+
+bool SetValue(HKEY root, const std::wstring& key, const std::wstring& name, DWORD type,
+              const void* data, DWORD size) {
+    HKEY k = nullptr;
+    if (RegCreateKeyExW(root, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &k, nullptr) != ERROR_SUCCESS)
+        return false;
+    LSTATUS s = RegSetValueExW(k, name.c_str(), 0, type, static_cast<const BYTE*>(data), size);
+    RegCloseKey(k);
+    return s == ERROR_SUCCESS;
+}
+
+bool SetDword(HKEY root, const std::wstring& key, const std::wstring& name, DWORD value) {
+    return SetValue(root, key, name, REG_DWORD, &value, sizeof value);
+}
+
+bool ValueExists(HKEY root, const std::wstring& key, const std::wstring& name) {
+    HKEY k = nullptr;
+    if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return false;
+    LSTATUS s = RegQueryValueExW(k, name.c_str(), nullptr, nullptr, nullptr, nullptr);
+    RegCloseKey(k);
+    return s == ERROR_SUCCESS;
+}
+
+std::string Narrow(const std::wstring& s) {
+    int n = WideCharToMultiByte(CP_UTF8, 0, s.c_str(), static_cast<int>(s.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, s.c_str(), static_cast<int>(s.size()), out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+std::wstring Widen(const std::string& s) {
+    int n = MultiByteToWideChar(CP_UTF8, 0, s.c_str(), static_cast<int>(s.size()), nullptr, 0);
+    std::wstring out(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, s.c_str(), static_cast<int>(s.size()), out.data(), n);
+    return out;
+}
+
+}  // namespace qxtest

@@ -1,0 +1,90 @@
+#pragma once
+// What the scenario tests use to run the real launcher in the Wine prefix
+// and to look at what it left: fixture folders, processes, the log,
+// windows and the registry.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace qxtest {
+
+inline constexpr wchar_t kGuid[] = L"{7E21C5B9-3D40-4F8A-9C62-1B5E8D0A4F73}";
+
+std::wstring BuildDir();     // <build>\ (Windows form), from the driver's own path
+std::wstring ProductDir();   // <build>\product\ .
+std::wstring DoublesDir();   // <build>\tests\doubles\ .
+
+// What goes into a fixture folder besides the launcher itself.
+enum FolderContents : unsigned {
+    kWithResourceModule = 1u << 0,
+    kWithRecordingPad = 1u << 1,
+    kWithRealModules = 1u << 2,   // the shipped install-actions and error modules
+    kStandard = kWithResourceModule | kWithRecordingPad | kWithRealModules,
+};
+
+// A fresh folder (removed first when it exists) holding the launcher and
+// the modules it needs. Path ends in a backslash.
+std::wstring MakeLauncherFolder(const std::wstring& path, unsigned contents = kStandard);
+bool CopyInto(const std::wstring& from, const std::wstring& folder, const std::wstring& name = L"");
+void RemoveTree(const std::wstring& folder);
+bool FileExists(const std::wstring& path);
+std::string ReadBytes(const std::wstring& path);
+std::wstring ReadUtf8(const std::wstring& path);
+
+class Process {
+public:
+    Process() = default;
+    Process(Process&& other) noexcept;
+    Process& operator=(Process&& other) noexcept;
+    ~Process();
+    // Starts exe with "\"exe\" args" as its command line.
+    static Process Start(const std::wstring& exe, const std::wstring& args);
+    bool Started() const { return handle_ != nullptr; }
+    // True when the process ended within timeoutMs.
+    bool Wait(DWORD timeoutMs);
+    void Kill();
+    DWORD Id() const { return id_; }
+    HANDLE Handle() const { return handle_; }
+
+private:
+    HANDLE handle_ = nullptr;
+    DWORD id_ = 0;
+};
+
+// The launcher's log folder: <temp>\{product}\ .
+std::wstring LogFolder();
+void ClearLogs();
+std::vector<std::wstring> LogFiles();
+
+struct LogRecord {
+    std::string type;   // the header word
+    std::string time;   // the time line without "TIME: "
+    std::string text;   // the text, its own line breaks as CRLF
+};
+
+// Splits the log's bytes into records; wellFormed is false when any part of
+// the file is not a whole record of the expected shape.
+std::vector<LogRecord> ParseLog(const std::string& bytes, bool* wellFormed);
+// The texts of all records of the one log file of the last run (asserts
+// that there is at most one file).
+std::vector<std::string> LogTexts(const std::string& type = "");
+
+// Top-level window of a class and caption in any process, waited for.
+HWND WaitForWindow(const wchar_t* windowClass, const wchar_t* caption, DWORD timeoutMs);
+// Any visible top-level window of the given process.
+HWND FindProcessWindow(DWORD processId, const wchar_t* windowClass);
+std::wstring ControlText(HWND dialog, int id);
+
+// Registry helpers on the prefix's registry (64-bit view).
+void DeleteKey(HKEY root, const std::wstring& path);
+bool KeyExists(HKEY root, const std::wstring& path);
+bool SetValue(HKEY root, const std::wstring& key, const std::wstring& name, DWORD type,
+              const void* data, DWORD size);
+bool SetDword(HKEY root, const std::wstring& key, const std::wstring& name, DWORD value);
+bool ValueExists(HKEY root, const std::wstring& key, const std::wstring& name);
+
+std::string Narrow(const std::wstring& s);
+std::wstring Widen(const std::string& s);
+
+}  // namespace qxtest

@@ -1,0 +1,181 @@
+#include <gtest/gtest.h>
+
+#include <share.h>
+#include <stdio.h>
+
+#include <string>
+#include <thread>
+
+#include "diag/Logger.h"
+
+namespace {
+
+std::string ReadAll(const std::wstring& path) {
+    std::string out;
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return out;
+    char buf[4096];
+    DWORD n = 0;
+    while (ReadFile(h, buf, sizeof buf, &n, nullptr) && n) out.append(buf, n);
+    CloseHandle(h);
+    return out;
+}
+
+// The text lines of the records in a log file, in order.
+std::vector<std::string> Texts(const std::string& bytes, const std::string& type = "") {
+    std::vector<std::string> texts;
+    const std::string sep = "________________________________________\r\n";
+    size_t pos = 0;
+    while ((pos = bytes.find(sep, pos)) != std::string::npos) {
+        pos += sep.size();
+        size_t typeEnd = bytes.find("\r\n", pos);
+        std::string word = bytes.substr(pos + 10, typeEnd - pos - 10);
+        size_t timeEnd = bytes.find("\r\n", typeEnd + 2);
+        size_t next = bytes.find(sep, timeEnd);
+        if (next == std::string::npos) next = bytes.size();
+        if (type.empty() || word == type) texts.push_back(bytes.substr(timeEnd + 2, next - timeEnd - 4));
+        pos = next;
+    }
+    return texts;
+}
+
+class LoggerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        path_ = std::wstring(temp) + L"qx-unit-" +
+                std::to_wstring(GetCurrentProcessId()) + L".log";
+        DeleteFileW(path_.c_str());
+        CLogger::Instance().Reset();
+        CLogger::Instance().SetLogFile(path_.c_str());
+        CLogger::Instance().AddLevel(kDefaultLogLevel);
+    }
+    void TearDown() override {
+        CLogger::Instance().Reset();
+        DeleteFileW(path_.c_str());
+    }
+    std::string Log() const { return ReadAll(path_); }
+    std::wstring path_;
+};
+
+TEST_F(LoggerTest, TraceAndErrorRecordsWithWideArguments) {
+    LogTrace(L"Pad : %s", L"C:\\Dir\\Setup.exe");
+    LogError(L"===>>> ERROR :\n Code: %d\nMsg: %s", -2146496512, L"text\r\n");
+    const std::string bytes = Log();
+    EXPECT_EQ(Texts(bytes, "TRACE"), std::vector<std::string>{"Pad : C:\\Dir\\Setup.exe"});
+    EXPECT_EQ(Texts(bytes, "ERROR"),
+              std::vector<std::string>{"===>>> ERROR :\r\n Code: -2146496512\r\nMsg: text\r\r\n"});
+    EXPECT_EQ(bytes.find("\n\n"), std::string::npos);
+}
+
+TEST_F(LoggerTest, TextOf255CharactersIsKeptAnd256IsDroppedWhole) {
+    const std::wstring t255(255, L'a');
+    const std::wstring t256(256, L'b');
+    LogTrace(L"%s", t255.c_str());
+    LogTrace(L"%s", t256.c_str());
+    LogTrace(L"%s%s", t255.c_str(), L"c");
+    LogTrace(nullptr);
+    auto texts = Texts(Log());
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(texts[0], std::string(255, 'a'));
+}
+
+TEST_F(LoggerTest, LevelMaskSelectsTheTypes) {
+    struct Case {
+        DWORD level;
+        size_t traces, errors;
+    };
+    for (const Case c : {Case{0, 0, 0}, Case{2, 0, 1}, Case{16, 1, 0}, Case{0x81, 0, 0}, Case{0x7E, 1, 1},
+                         Case{0xFFFFFFFF, 1, 1}}) {
+        SCOPED_TRACE(c.level);
+        DeleteFileW(path_.c_str());
+        CLogger::Instance().Reset();
+        CLogger::Instance().SetLogFile(path_.c_str());
+        CLogger::Instance().AddLevel(c.level);
+        LogTrace(L"t");
+        LogError(L"e");
+        const std::string bytes = Log();
+        EXPECT_EQ(Texts(bytes, "TRACE").size(), c.traces);
+        EXPECT_EQ(Texts(bytes, "ERROR").size(), c.errors);
+    }
+}
+
+TEST_F(LoggerTest, SeveralTypeBitsWriteOneRecordEachInTheFixedOrder) {
+    CLogger::Instance().Write(L"multi", LOGTYPE_TRACE | LOGTYPE_ERROR | LOGTYPE_MESSAGE | LOGTYPE_INFORMATION |
+                                            LOGTYPE_WARNING | LOGTYPE_EXCEPTION);
+    const std::string bytes = Log();
+    std::vector<std::string> words;
+    for (size_t p = 0; (p = bytes.find("LOG TYPE: ", p)) != std::string::npos; p += 10)
+        words.push_back(bytes.substr(p + 10, bytes.find("\r\n", p) - p - 10));
+    EXPECT_EQ(words, (std::vector<std::string>{"ERROR", "EXCEPTION", "WARNING", "MESSAGE", "INFORMATION",
+                                               "TRACE"}));
+}
+
+TEST_F(LoggerTest, NoFileNoRecordAndAPathCutTo255) {
+    CLogger::Instance().Reset();
+    CLogger::Instance().AddLevel(kDefaultLogLevel);
+    LogTrace(L"nowhere");   // no file set: nothing happens
+    const std::wstring longPath = L"C:\\" + std::wstring(300, L'p');
+    CLogger::Instance().SetLogFile(longPath.c_str());
+    EXPECT_EQ(std::wstring(CLogger::Instance().LogFile(LOGTYPE_TRACE)).size(), 255u);
+    LogTrace(L"still nothing");   // the cut path's folder does not exist
+    EXPECT_TRUE(Log().empty());
+}
+
+TEST_F(LoggerTest, FileHeldOpenByAnotherWriterDropsTheRecord) {
+    FILE* other = _wfsopen(path_.c_str(), L"a+", _SH_DENYRW);
+    ASSERT_NE(other, nullptr);
+    EXPECT_FALSE(CLogger::Instance().Write(L"dropped", LOGTYPE_TRACE));
+    fclose(other);
+    EXPECT_TRUE(CLogger::Instance().Write(L"kept", LOGTYPE_TRACE));
+    EXPECT_EQ(Texts(Log()), std::vector<std::string>{"kept"});
+}
+
+TEST_F(LoggerTest, HeldMutexBoundsTheWaitAndDropsTheRecord) {
+    HANDLE taken = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread holder([&] {
+        HANDLE m = CreateMutexW(nullptr, TRUE, kLogMutexName);
+        SetEvent(taken);
+        WaitForSingleObject(release, 20000);
+        ReleaseMutex(m);
+        CloseHandle(m);
+    });
+    WaitForSingleObject(taken, 5000);
+    DWORD start = GetTickCount();
+    LogTrace(L"late");
+    DWORD elapsed = GetTickCount() - start;
+    SetEvent(release);
+    holder.join();
+    EXPECT_GE(elapsed, 900u);
+    EXPECT_LT(elapsed, 5000u);
+    EXPECT_TRUE(Log().empty());
+    CloseHandle(taken);
+    CloseHandle(release);
+}
+
+TEST_F(LoggerTest, AbandonedMutexIsGivenUpNotKept) {
+    std::thread dies([] {
+        CreateMutexW(nullptr, TRUE, kLogMutexName);   // owned, never released
+    });
+    dies.join();
+    // This wait is handed the abandoned mutex: the record is dropped and the
+    // mutex released at once.
+    LogTrace(L"after abandon");
+    bool freeForOthers = false;
+    std::thread other([&] {
+        HANDLE m = CreateMutexW(nullptr, FALSE, kLogMutexName);
+        DWORD r = WaitForSingleObject(m, 2000);
+        freeForOthers = (r == WAIT_OBJECT_0);
+        if (r == WAIT_OBJECT_0 || r == WAIT_ABANDONED) ReleaseMutex(m);
+        CloseHandle(m);
+    });
+    other.join();
+    EXPECT_TRUE(freeForOthers) << "another thread gets the mutex, and not as abandoned";
+    LogTrace(L"next");
+    EXPECT_EQ(Texts(Log()), std::vector<std::string>{"next"});
+}
+
+}  // namespace

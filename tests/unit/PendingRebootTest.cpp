@@ -1,0 +1,66 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/PendingReboot.h"
+#include "modules/Utilities.h"
+
+namespace {
+
+HMODULE ResourceModule() {
+    static HMODULE module = LoadLibraryW(L"QXVSetupRES64.dll");
+    return module;
+}
+
+TEST(Utilities, LoadsStringsOfTheResourceModule) {
+    ASSERT_NE(ResourceModule(), nullptr) << "QXVSetupRES64.dll on the search path";
+    Utilities* u = Utilities::Instance();
+    EXPECT_EQ(u, Utilities::Instance());
+    std::wstring text = L"old";
+    EXPECT_GT(u->LoadStringMV(text, ResourceModule(), 15002), 0u);
+    EXPECT_NE(text.find(L"%n"), std::wstring::npos);
+    EXPECT_GT(u->LoadStringMV(text, ResourceModule(), 15016), 0u);
+    EXPECT_NE(text, L"old");
+    EXPECT_EQ(u->LoadStringMV(text, ResourceModule(), 4242), 0u);
+    EXPECT_TRUE(text.empty());
+    EXPECT_EQ(u->LoadStringMV(text, nullptr, 15002), 0u) << "the test program has no such string";
+    EXPECT_TRUE(text.empty());
+}
+
+TEST(PendingReboot, TextIsWrappedAtSixtyWithHardBreaks) {
+    const std::wstring text = FormatPendingRebootText(ResourceModule());
+    std::wstring definition;
+    Utilities::Instance()->LoadStringMV(definition, ResourceModule(), 15002);
+    size_t hardBreaks = 0;
+    for (size_t p = 0; (p = definition.find(L"%n", p)) != std::wstring::npos; p += 2) ++hardBreaks;
+    size_t lines = 1, longest = 0, current = 0;
+    for (wchar_t c : text) {
+        if (c == L'\n') { ++lines; longest = std::max(longest, current); current = 0; }
+        else if (c != L'\r') ++current;
+    }
+    longest = std::max(longest, current);
+    EXPECT_LE(longest, 60u);
+    EXPECT_GT(lines, hardBreaks + 1) << "long lines were wrapped too";
+    EXPECT_EQ(text.find(L"%n"), std::wstring::npos);
+}
+
+TEST(PendingReboot, MissingModuleGivesAFixedText) {
+    const std::wstring text = FormatPendingRebootText(nullptr);
+    EXPECT_NE(text.find(L"restart"), std::wstring::npos);
+}
+
+TEST(PendingReboot, OnlyTheKeysExistenceCounts) {
+    const wchar_t* key = kPendingRebootKey;
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, key);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, key);
+    EXPECT_FALSE(IsRebootPending());
+    HKEY k;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_WRITE, nullptr, &k, nullptr), 0);
+    RegCloseKey(k);
+    EXPECT_TRUE(IsRebootPending());
+    EXPECT_TRUE(IsRebootPending()) << "checking does not remove it";
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, key);
+    EXPECT_FALSE(IsRebootPending());
+}
+
+}  // namespace

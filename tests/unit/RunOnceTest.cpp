@@ -1,0 +1,88 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "diag/Logger.h"
+#include "worker/RunOnce.h"
+
+namespace {
+
+TEST(ResumeCommand, QuotesThePathAloneAndJoinsWithOneBackslash) {
+    wchar_t cmd[MAX_PATH] = {};
+    ASSERT_TRUE(BuildResumeCommand(L"C:\\Users\\u\\AppData\\Roaming\\Selkirk-Vane\\QX Prism P4000 Series\\", cmd));
+    EXPECT_STREQ(cmd,
+                 L"\"C:\\Users\\u\\AppData\\Roaming\\Selkirk-Vane\\QX Prism P4000 Series\\QXVSetup64.exe\" "
+                 L"AFTERREBOOT=YES CALLER=SETUP");
+    wchar_t cmd2[MAX_PATH] = {};
+    ASSERT_TRUE(BuildResumeCommand(L"D:\\cache", cmd2));
+    EXPECT_STREQ(cmd2, L"\"D:\\cache\\QXVSetup64.exe\" AFTERREBOOT=YES CALLER=SETUP");
+}
+
+TEST(ResumeCommand, TooLongOrEmptyFolderGivesNoCommand) {
+    wchar_t cmd[MAX_PATH];
+    for (auto& c : cmd) c = L'#';
+    const std::wstring folder = L"C:\\" + std::wstring(220, L'f') + L"\\";
+    EXPECT_FALSE(BuildResumeCommand(folder.c_str(), cmd));
+    for (wchar_t c : cmd) ASSERT_EQ(c, L'\0');
+    EXPECT_FALSE(BuildResumeCommand(L"", cmd));
+    EXPECT_FALSE(BuildResumeCommand(nullptr, cmd));
+}
+
+class RunOnceRegistryTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        HKEY k;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, KEY_SET_VALUE, &k) == 0) {
+            RegDeleteValueW(k, kRunOnceValue);
+            RegCloseKey(k);
+        }
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_SET_VALUE, &k) == 0) {
+            RegDeleteValueW(k, kRunValue);
+            RegCloseKey(k);
+        }
+    }
+    static bool Read(const wchar_t* key, const wchar_t* name, DWORD* type, std::wstring* data, DWORD* size) {
+        wchar_t buf[1024] = {};
+        DWORD bytes = sizeof buf;
+        if (RegGetValueW(HKEY_LOCAL_MACHINE, key, name, RRF_RT_ANY | RRF_NOEXPAND, type, buf, &bytes) != 0)
+            return false;
+        *size = bytes;
+        *data = buf;
+        return true;
+    }
+};
+
+TEST_F(RunOnceRegistryTest, EntryIsAlways520BytesOfString) {
+    for (const wchar_t* folder : {L"C:\\c\\", L"C:\\Users\\someone\\AppData\\Roaming\\Selkirk-Vane\\QX Prism P4000 Series\\"}) {
+        SetRunOnceEntry(folder);
+        DWORD type = 0, size = 0;
+        std::wstring data;
+        ASSERT_TRUE(Read(kRunOnceKey, kRunOnceValue, &type, &data, &size));
+        EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+        EXPECT_EQ(size, 520u);
+        EXPECT_EQ(data, L"\"" + std::wstring(folder) + L"QXVSetup64.exe\" AFTERREBOOT=YES CALLER=SETUP");
+    }
+}
+
+TEST_F(RunOnceRegistryTest, RemoveDeletesOnlyTheRunValue) {
+    HKEY k;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, nullptr, 0, KEY_WRITE, nullptr, &k, nullptr), 0);
+    RegSetValueExW(k, kRunValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(L"x"), 4);
+    RegSetValueExW(k, L"Another Product", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"y"), 4);
+    RegCloseKey(k);
+    SetRunOnceEntry(L"C:\\c\\");
+
+    RemoveRunOnceEntry();
+    DWORD type, size;
+    std::wstring data;
+    EXPECT_FALSE(Read(kRunKey, kRunValue, &type, &data, &size));
+    EXPECT_TRUE(Read(kRunKey, L"Another Product", &type, &data, &size));
+    EXPECT_TRUE(Read(kRunOnceKey, kRunOnceValue, &type, &data, &size));
+    RemoveRunOnceEntry();   // nothing left to remove: no effect, no failure
+
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_SET_VALUE, &k), 0);
+    RegDeleteValueW(k, L"Another Product");
+    RegCloseKey(k);
+}
+
+}  // namespace
