@@ -1,0 +1,59 @@
+#include "diag/ErrorReporting.h"
+
+#include "app/ProductIdentity.h"
+#include "app/SetupApp.h"
+#include "diag/Logger.h"
+#include "framework/BoundedText.h"
+#include "framework/ModuleFolder.h"
+#include "modules/ErrorInterface.h"
+#include "modules/Utilities.h"
+
+void LogSystemError(DWORD code) {
+    wchar_t* text = nullptr;
+    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
+                   nullptr, code, LANG_USER_DEFAULT, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+    LogError(L"===>>> ERROR :\n Code: %d\nMsg: %s", static_cast<int>(code), text ? text : L"Unkown Error");
+    if (text) LocalFree(text);
+}
+
+std::wstring ReportMessageFor(int32_t code, HMODULE resModule) {
+    wchar_t message[kReportMessageCapacity] = {};
+    if (code == kErrorFromCatalog) {
+        std::wstring text;
+        Utilities::Instance()->LoadStringMV(text, resModule, kIdsErrorCatalog);
+        qx::BoundedCopy(message, kReportMessageCapacity, text.c_str());
+    } else if (FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                              static_cast<DWORD>(code), GetUserDefaultUILanguage(), message,
+                              kReportMessageCapacity, nullptr) == 0) {
+        message[0] = L'\0';
+    }
+    return message;
+}
+
+void ReportError(const InstallErrorException& error) {
+    const std::wstring message = ReportMessageFor(error.Code(), theApp.m_hResModule);
+    LogTrace(L"ReportError: %s", message.c_str());
+
+    wchar_t modulePath[2 * MAX_PATH] = {};
+    bool havePath = qx::GetLauncherFolder(modulePath, 2 * MAX_PATH) &&
+                    qx::BoundedAppend(modulePath, 2 * MAX_PATH, kErrorModuleFile);
+    // The path is logged as plain text: a '%' in a folder name stays as it is.
+    LogTrace(L"%s", modulePath);
+
+    HMODULE module = havePath ? LoadLibraryExW(modulePath, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH) : nullptr;
+    if (!module) {
+        LogError(L"Could not load error reproting module");
+        return;
+    }
+    auto getInterface =
+        reinterpret_cast<GetErrorInterfaceFn>(reinterpret_cast<void*>(GetProcAddress(module, kGetErrorInterfaceExport)));
+    IErrorInterface* reporter = getInterface ? getInterface() : nullptr;
+    if (reporter) {
+        reporter->ReportErrorMessage(message.c_str(), 0, 0);
+    } else {
+        // A module without the export, or one that hands out no object, is
+        // never called through.
+        LogError(L"Error reporting module has no usable GetErrorInterface");
+    }
+    FreeLibrary(module);
+}

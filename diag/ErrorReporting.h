@@ -1,0 +1,34 @@
+#pragma once
+// Windows error codes in the log, and reports of the two failures that end
+// a step (reading the package, the installation actions).
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+// Thrown by value and caught by reference within the function that throws.
+class InstallErrorException {
+public:
+    explicit InstallErrorException(int32_t code) : m_nErrorCode(code) {}
+    int32_t Code() const { return m_nErrorCode; }
+
+private:
+    int32_t m_nErrorCode;
+};
+
+// The code whose report text comes from the resource module, not the system.
+constexpr int32_t kErrorFromCatalog = static_cast<int32_t>(0x800F1000);
+constexpr size_t kReportMessageCapacity = 512;
+
+// "===>>> ERROR :\n Code: %d\nMsg: %s" with the system's text for the code
+// (user's default language) or "Unkown Error".
+void LogSystemError(DWORD code);
+
+// The report message for a code: string 15016 for 0x800F1000, otherwise the
+// system's text in the user's interface language; empty when there is none.
+// At most 511 characters.
+std::wstring ReportMessageFor(int32_t code, HMODULE resModule);
+
+// Turns the code into a message and hands it to "QXPRP4005P64.dll" in the
+// launcher's folder, loaded for this one report.
+void ReportError(const InstallErrorException& error);
