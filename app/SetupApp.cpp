@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "app/InstallGuard.h"
 #include "app/PadStart.h"
 #include "app/PendingReboot.h"
 #include "app/ProductIdentity.h"
@@ -45,5 +46,10 @@ BOOL CSetupApp::InitInstance() {
         }
     }
 
+    HANDLE installMutex = nullptr;
+    if (!CheckInstallInProgress(installMutex)) return FALSE;
+
+    // The setup window takes over here.
+    ReleaseMutex(installMutex);
     return FALSE;
 }

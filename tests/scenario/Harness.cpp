@@ -27,6 +27,38 @@ std::wstring BuildDir() {
 
 std::wstring ProductDir() { return BuildDir() + L"product\\"; }
 std::wstring DoublesDir() { return BuildDir() + L"tests\\doubles\\"; }
+std::wstring FixturesDir() { return BuildDir() + L"tests\\fixtures\\"; }
+
+void WriteActionsScript(const std::wstring& folder, const std::string& script) {
+    HANDLE h = CreateFileW((folder + L"actions-script.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(h, script.data(), static_cast<DWORD>(script.size()), &written, nullptr);
+    CloseHandle(h);
+}
+
+std::vector<std::wstring> RecordLines(const std::wstring& file) {
+    std::vector<std::wstring> lines;
+    std::wstring all = ReadUtf8(file);
+    size_t pos = 0;
+    while (pos < all.size()) {
+        size_t nl = all.find(L'\n', pos);
+        if (nl == std::wstring::npos) nl = all.size();
+        if (nl > pos) lines.push_back(all.substr(pos, nl - pos));
+        pos = nl + 1;
+    }
+    return lines;
+}
+
+std::wstring RecordField(const std::wstring& line, const std::wstring& key) {
+    const std::wstring tag = key + L"=";
+    size_t start = line.rfind(L"|" + tag) != std::wstring::npos ? line.rfind(L"|" + tag) + 1 : 0;
+    if (line.compare(start, tag.size(), tag) != 0) return L"";
+    start += tag.size();
+    size_t end = line.find(L'|', start);
+    return line.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
+}
 
 bool FileExists(const std::wstring& path) {
     DWORD a = GetFileAttributesW(path.c_str());
@@ -65,6 +97,15 @@ std::wstring MakeLauncherFolder(const std::wstring& path, unsigned contents) {
     if (contents & kWithRealModules) {
         EXPECT_TRUE(CopyInto(product + L"QXVInstallActions64.dll", folder));
         EXPECT_TRUE(CopyInto(product + L"QXPRP4005P64.dll", folder));
+    }
+    if (contents & kWithScriptedActions) {
+        EXPECT_TRUE(CopyInto(DoublesDir() + L"actions\\QXVInstallActions64.dll", folder));
+    }
+    if (contents & kWithRecordingReporter) {
+        EXPECT_TRUE(CopyInto(DoublesDir() + L"reporter\\QXPRP4005P64.dll", folder));
+    }
+    if (contents & kWithPackage) {
+        EXPECT_TRUE(CopyInto(FixturesDir() + L"QXPRP4005.msi", folder));
     }
     if (contents & kWithRecordingPad) {
         EXPECT_TRUE(CopyInto(DoublesDir() + L"pad\\Setup.exe", folder));

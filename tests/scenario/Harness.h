@@ -19,9 +19,22 @@ std::wstring DoublesDir();   // <build>\tests\doubles\ .
 enum FolderContents : unsigned {
     kWithResourceModule = 1u << 0,
     kWithRecordingPad = 1u << 1,
-    kWithRealModules = 1u << 2,   // the shipped install-actions and error modules
+    kWithRealModules = 1u << 2,         // the shipped install-actions and error modules
+    kWithScriptedActions = 1u << 3,     // the install-actions double
+    kWithRecordingReporter = 1u << 4,   // the error-reporting double
+    kWithPackage = 1u << 5,             // the test package "QXPRP4005.msi"
     kStandard = kWithResourceModule | kWithRecordingPad | kWithRealModules,
+    kInstallScenario = kWithResourceModule | kWithRecordingPad | kWithScriptedActions | kWithRecordingReporter |
+                       kWithPackage,
 };
+
+std::wstring FixturesDir();  // <build>\tests\fixtures\ (test packages)
+
+// Writes the install-actions double's script beside it (key=value lines).
+void WriteActionsScript(const std::wstring& folder, const std::string& script);
+// The calls the install-actions double recorded: one map of fields a call.
+std::vector<std::wstring> RecordLines(const std::wstring& file);
+std::wstring RecordField(const std::wstring& line, const std::wstring& key);
 
 // A fresh folder (removed first when it exists) holding the launcher and
 // the modules it needs. Path ends in a backslash.

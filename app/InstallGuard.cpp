@@ -1,0 +1,68 @@
+#include "app/InstallGuard.h"
+
+#include "diag/Logger.h"
+#include "framework/AppMessageBox.h"
+
+namespace {
+
+bool MutexExists(const wchar_t* name) {
+    HANDLE h = OpenMutexW(MUTEX_MODIFY_STATE, FALSE, name);
+    if (!h) return false;
+    CloseHandle(h);
+    return true;
+}
+
+void ShowRefusal() {
+    wchar_t* text = nullptr;
+    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER | 60,
+                   nullptr, ERROR_INSTALL_ALREADY_RUNNING, LANG_USER_DEFAULT, reinterpret_cast<LPWSTR>(&text), 0,
+                   nullptr);
+    AppMessageBox(text ? text
+                       : L"Another installation is already in progress. Complete that installation before "
+                         L"proceeding with this install.");
+    if (text) LocalFree(text);
+}
+
+}  // namespace
+
+bool CheckInstallInProgress(HANDLE& installMutex) {
+    bool refuse = false;
+
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallerInProgressKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        LogTrace(L"Another Installation is In Progress (InProgress Key is present)");
+        RegCloseKey(key);
+    }
+
+    if (MutexExists(kInstallMutexName)) {
+        LogTrace(L"Another Installation is In Progress (__QXVSetupInProgress Mutex is present)");
+        refuse = true;
+    }
+
+    // Two launchers can both find the mutex absent above; the one whose
+    // creation finds it already there does not own it and must refuse too.
+    SetLastError(ERROR_SUCCESS);
+    installMutex = CreateMutexW(nullptr, TRUE, kInstallMutexName);
+    if (installMutex && GetLastError() == ERROR_ALREADY_EXISTS && !refuse) {
+        LogTrace(L"Another Installation is In Progress (__QXVSetupInProgress Mutex is present)");
+        refuse = true;
+    }
+
+    if (MutexExists(kPromptForCdMutexName)) {
+        LogTrace(L"Another Installation is In Progress (__MsiPromptForCD Mutex is present)");
+        refuse = true;
+    }
+
+    if (MutexExists(kMsiExecuteMutexName)) {
+        LogTrace(L"Another Installation is In Progress (_MSIExecute Mutex is present)");
+        refuse = true;
+    }
+
+    if (!refuse) return true;
+
+    ShowRefusal();
+    // Gives up ownership when this launcher created the mutex; when it was
+    // another launcher's, the call changes nothing.
+    if (installMutex) ReleaseMutex(installMutex);
+    return false;
+}

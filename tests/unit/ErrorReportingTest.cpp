@@ -1,0 +1,148 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/SetupApp.h"
+#include "diag/ErrorReporting.h"
+#include "diag/Logger.h"
+#include "modules/Utilities.h"
+
+namespace {
+
+std::wstring OwnFolder() {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring s(path);
+    return s.substr(0, s.find_last_of(L'\\') + 1);
+}
+
+std::string ReadAll(const std::wstring& path) {
+    std::string out;
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return out;
+    char buf[4096];
+    DWORD n = 0;
+    while (ReadFile(h, buf, sizeof buf, &n, nullptr) && n) out.append(buf, n);
+    CloseHandle(h);
+    return out;
+}
+
+std::string SystemText(DWORD code) {
+    wchar_t* text = nullptr;
+    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
+                   nullptr, code, LANG_USER_DEFAULT, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+    std::string s;
+    for (const wchar_t* p = text; p && *p; ++p) s.push_back(*p == L'\n' ? '\n' : static_cast<char>(*p));
+    if (text) LocalFree(text);
+    return s;
+}
+
+// CRLF as the file stores it.
+std::string Crlf(const std::string& s) {
+    std::string out;
+    for (char c : s) {
+        if (c == '\n') out += '\r';
+        out += c;
+    }
+    return out;
+}
+
+class ErrorReportingTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        log_ = OwnFolder() + L"qx-error-unit.log";
+        DeleteFileW(log_.c_str());
+        CLogger::Instance().Reset();
+        CLogger::Instance().SetLogFile(log_.c_str());
+        CLogger::Instance().AddLevel(kDefaultLogLevel);
+        theApp.m_hResModule = LoadLibraryW(L"QXVSetupRES64.dll");
+        module_ = OwnFolder() + L"QXPRP4005P64.dll";
+        record_ = OwnFolder() + L"report-record.txt";
+        DeleteFileW(module_.c_str());
+        DeleteFileW(record_.c_str());
+    }
+    void TearDown() override {
+        CLogger::Instance().Reset();
+        DeleteFileW(log_.c_str());
+        DeleteFileW(module_.c_str());
+        DeleteFileW(record_.c_str());
+    }
+    // Places one of the reporter doubles beside the test program.
+    void UseReporter(const wchar_t* variant) {
+        std::wstring build = OwnFolder();
+        ASSERT_TRUE(CopyFileW((build + L"doubles\\" + variant + L"\\QXPRP4005P64.dll").c_str(), module_.c_str(),
+                              FALSE));
+    }
+    std::string Log() const { return ReadAll(log_); }
+    std::wstring log_, module_, record_;
+};
+
+TEST_F(ErrorReportingTest, SystemErrorRecordHasThreeLinesAndSignedCode) {
+    LogSystemError(2);
+    LogSystemError(0x800F1000);
+    LogSystemError(0x20001234);   // a code the system has no text for
+    const std::string log = Log();
+    const std::string head = "LOG TYPE: ERROR\r\n";
+    EXPECT_NE(log.find(Crlf("===>>> ERROR :\n Code: 2\nMsg: " + SystemText(2) + "\n")), std::string::npos);
+    EXPECT_FALSE(SystemText(2).empty());
+    EXPECT_NE(log.find("\r\n Code: -2146496512\r\nMsg: "), std::string::npos);
+    EXPECT_NE(log.find(Crlf("===>>> ERROR :\n Code: 536875572\nMsg: Unkown Error\n")), std::string::npos);
+    size_t records = 0;
+    for (size_t p = 0; (p = log.find(head, p)) != std::string::npos; p += head.size()) ++records;
+    EXPECT_EQ(records, 3u);
+}
+
+TEST_F(ErrorReportingTest, ReportMessageComesFromTheCatalogOrTheSystem) {
+    std::wstring catalog;
+    Utilities::Instance()->LoadStringMV(catalog, theApp.m_hResModule, 15016);
+    ASSERT_FALSE(catalog.empty());
+    EXPECT_EQ(ReportMessageFor(kErrorFromCatalog, theApp.m_hResModule), catalog);
+    EXPECT_TRUE(ReportMessageFor(kErrorFromCatalog, nullptr).empty()) << "no resource module, no text";
+    const std::wstring fileNotFound = ReportMessageFor(2, theApp.m_hResModule);
+    EXPECT_FALSE(fileNotFound.empty());
+    EXPECT_TRUE(ReportMessageFor(0x20001234, theApp.m_hResModule).empty());
+    EXPECT_LE(ReportMessageFor(2, nullptr).size(), 511u);
+}
+
+TEST_F(ErrorReportingTest, ReportGoesToTheModuleBesideTheProgram) {
+    UseReporter(L"reporter");
+    ReportError(InstallErrorException(kErrorFromCatalog));
+    std::wstring catalog;
+    Utilities::Instance()->LoadStringMV(catalog, theApp.m_hResModule, 15016);
+    const std::string record = ReadAll(record_);
+    EXPECT_NE(record.find("message="), std::string::npos);
+    EXPECT_NE(record.find("|args=0,0"), std::string::npos);
+    const std::string log = Log();
+    std::string narrowCatalog(catalog.begin(), catalog.end());
+    EXPECT_NE(log.find("ReportError: " + narrowCatalog), std::string::npos);
+    EXPECT_EQ(log.find("Could not load"), std::string::npos);
+    // The module is loaded for one report only.
+    EXPECT_EQ(GetModuleHandleW(module_.c_str()), nullptr);
+}
+
+TEST_F(ErrorReportingTest, ModuleMissingOrUnusableIsLoggedNeverCalledThrough) {
+    ReportError(InstallErrorException(2));
+    EXPECT_NE(Log().find("LOG TYPE: ERROR\r\nTIME: "), std::string::npos);
+    EXPECT_NE(Log().find("Could not load error reproting module"), std::string::npos);
+
+    for (const wchar_t* variant : {L"reporter-noexport", L"reporter-null"}) {
+        DeleteFileW(log_.c_str());
+        UseReporter(variant);
+        ReportError(InstallErrorException(2));   // must not crash
+        const std::string log = Log();
+        EXPECT_NE(log.find("GetErrorInterface"), std::string::npos) << "an ERROR record names the problem";
+        EXPECT_EQ(ReadAll(record_), "");
+        EXPECT_EQ(GetModuleHandleW(module_.c_str()), nullptr);
+        DeleteFileW(module_.c_str());
+    }
+}
+
+TEST_F(ErrorReportingTest, CodeWithoutTextReportsAnEmptyMessage) {
+    UseReporter(L"reporter");
+    ReportError(InstallErrorException(0x20001234));
+    EXPECT_EQ(ReadAll(record_), "message=|args=0,0\n");
+    EXPECT_NE(Log().find("\r\nReportError: \r\n"), std::string::npos);
+}
+
+}  // namespace
