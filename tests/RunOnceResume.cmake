@@ -1,0 +1,40 @@
+# Proves that the RunOnce entry written by the launcher really starts the
+# cached launcher with both switches when Wine runs the RunOnce entries
+# (as at the next start of Windows). A recording double stands in for the
+# cached QXVSetup64.exe.
+#   -DWINE_RUN=... -DBUILD_DIR=...; the prefix is the one the test run uses.
+set(PREFIX "$ENV{WINEPREFIX}")
+if(NOT PREFIX)
+  message(FATAL_ERROR "WINEPREFIX is not set")
+endif()
+set(folder_unix "${PREFIX}/drive_c/qxtest/runonce-resume")
+file(REMOVE_RECURSE "${folder_unix}")
+file(MAKE_DIRECTORY "${folder_unix}")
+file(COPY_FILE "${BUILD_DIR}/tests/doubles/pad/Setup.exe" "${folder_unix}/QXVSetup64.exe")
+
+execute_process(COMMAND ${WINE_RUN} "${BUILD_DIR}/tests/runonce_arm.exe" "C:\\qxtest\\runonce-resume\\"
+                RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "writing the RunOnce entry failed: ${rc}")
+endif()
+
+execute_process(COMMAND ${WINE_RUN} wineboot -r RESULT_VARIABLE rc OUTPUT_QUIET ERROR_QUIET)
+
+set(record "${folder_unix}/pad-record.txt")
+foreach(i RANGE 50)
+  if(EXISTS "${record}")
+    break()
+  endif()
+  execute_process(COMMAND ${CMAKE_COMMAND} -E sleep 0.2)
+endforeach()
+if(NOT EXISTS "${record}")
+  message(FATAL_ERROR "the RunOnce entry did not start the cached launcher")
+endif()
+file(READ "${record}" started)
+string(STRIP "${started}" started)
+message(STATUS "started as: ${started}")
+set(expected "\"C:\\qxtest\\runonce-resume\\QXVSetup64.exe\" AFTERREBOOT=YES CALLER=SETUP")
+if(NOT started STREQUAL expected)
+  message(FATAL_ERROR "started as [${started}], expected [${expected}]")
+endif()
+file(REMOVE_RECURSE "${folder_unix}")
