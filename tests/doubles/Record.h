@@ -14,8 +14,7 @@ inline std::wstring OwnFolder(HMODULE module) {
     return s.substr(0, s.find_last_of(L'\\') + 1);
 }
 
-inline void AppendRecord(HMODULE module, const wchar_t* file, const std::wstring& line) {
-    std::wstring path = OwnFolder(module) + file;
+inline void AppendRecordAt(const std::wstring& path, const std::wstring& line) {
     HANDLE h = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return;
@@ -28,6 +27,10 @@ inline void AppendRecord(HMODULE module, const wchar_t* file, const std::wstring
     DWORD written = 0;
     WriteFile(h, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
     CloseHandle(h);
+}
+
+inline void AppendRecord(HMODULE module, const wchar_t* file, const std::wstring& line) {
+    AppendRecordAt(OwnFolder(module) + file, line);
 }
 
 }  // namespace qxdouble

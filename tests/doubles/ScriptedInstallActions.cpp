@@ -1,12 +1,16 @@
 // An install-actions module that does what the scenario's script asks and
-// records every call. The script, "actions-script.txt" beside the module,
-// holds key=value lines:
+// records every call. The script, "actions-script.txt", lies beside the
+// module or, when the module runs from the cache after a restart, in the
+// source folder the launcher recorded. It holds key=value lines:
 //   result=N               returned code (default 0)
 //   result_after_reboot=N  returned when the command line holds AFTERREBOOT=YES
 //   unlock=0|1             release the lock record before returning (default 1)
 //   delay_before_unlock_ms=N, delay_ms=N   time taken before / after unlocking
-// Each call appends one line to "actions-record.txt":
-//   tail=...|log=...|held=N|fourth=N|entered=FILETIME|returned=FILETIME
+//   list_cache=1           record the files in the product's cache folder
+// Each call appends one line to "actions-record.txt" in the same folder:
+//   tail=...|log=...|held=N|fourth=N|unlocked=N|entered=FILETIME|returned=FILETIME[|cache=a;b;...]
+#include <shlobj.h>
+
 #include <cstdlib>
 #include <map>
 #include <string>
@@ -23,9 +27,51 @@ HMODULE ThisModule() {
     return m;
 }
 
-std::map<std::string, long> ReadScript() {
+std::wstring RecordedSourceFolder() {
+    wchar_t folder[MAX_PATH + 1] = {};
+    DWORD bytes = MAX_PATH * sizeof(wchar_t);
+    if (RegGetValueW(HKEY_LOCAL_MACHINE,
+                     L"SOFTWARE\\Selkirk-Vane\\Installed Products\\{7E21C5B9-3D40-4F8A-9C62-1B5E8D0A4F73}",
+                     L"SourcePath", RRF_RT_REG_SZ, nullptr, folder, &bytes) != ERROR_SUCCESS)
+        return L"";
+    return folder;
+}
+
+// Where the script and the record live.
+std::wstring ScenarioFolder() {
+    std::wstring own = qxdouble::OwnFolder(ThisModule());
+    if (GetFileAttributesW((own + L"actions-script.txt").c_str()) != INVALID_FILE_ATTRIBUTES) return own;
+    std::wstring recorded = RecordedSourceFolder();
+    return recorded.empty() ? own : recorded;
+}
+
+void ListFiles(const std::wstring& folder, const std::wstring& prefix, std::wstring& out) {
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((folder + L"*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return;
+    do {
+        std::wstring name = fd.cFileName;
+        if (name == L"." || name == L"..") continue;
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            ListFiles(folder + name + L"\\", prefix + name + L"\\", out);
+        } else {
+            out += prefix + name + L";";
+        }
+    } while (FindNextFileW(h, &fd));
+    FindClose(h);
+}
+
+std::wstring CacheListing() {
+    wchar_t appData[MAX_PATH] = {};
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, 0, appData))) return L"(no appdata)";
+    std::wstring listing;
+    ListFiles(std::wstring(appData) + L"\\Selkirk-Vane\\QX Prism P4000 Series\\", L"", listing);
+    return listing;
+}
+
+std::map<std::string, long> ReadScript(const std::wstring& folder) {
     std::map<std::string, long> script;
-    std::wstring path = qxdouble::OwnFolder(ThisModule()) + L"actions-script.txt";
+    std::wstring path = folder + L"actions-script.txt";
     HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) return script;
     char buf[4096] = {};
@@ -62,20 +108,24 @@ QX_INSTALLACTIONS_API int DoInstallActions(const wchar_t* commandLine, UiLock* u
                                            int reserved) {
     const unsigned long long entered = Now();
     const int held = uiLock ? uiLock->m_bAcquired : -1;
-    const auto script = ReadScript();
+    const std::wstring folder = ScenarioFolder();
+    const auto script = ReadScript(folder);
+    const std::wstring cache = Get(script, "list_cache", 0) ? L"|cache=" + CacheListing() : L"";
     const std::wstring tail = commandLine ? commandLine : L"(null)";
     const bool afterReboot = tail.find(L"AFTERREBOOT=YES") != std::wstring::npos;
 
     Sleep(static_cast<DWORD>(Get(script, "delay_before_unlock_ms", 0)));
-    if (uiLock && Get(script, "unlock", 1)) uiLock->Unlock();
+    int unlocked = 0;
+    if (uiLock && Get(script, "unlock", 1)) unlocked = uiLock->Unlock() ? 1 : 0;
     Sleep(static_cast<DWORD>(Get(script, "delay_ms", 0)));
 
     int result = static_cast<int>(Get(script, "result", 0));
     if (afterReboot) result = static_cast<int>(Get(script, "result_after_reboot", result));
 
-    qxdouble::AppendRecord(ThisModule(), L"actions-record.txt",
-                           L"tail=" + tail + L"|log=" + std::wstring(logFile ? logFile : L"(null)") +
-                               L"|held=" + std::to_wstring(held) + L"|fourth=" + std::to_wstring(reserved) +
-                               L"|entered=" + std::to_wstring(entered) + L"|returned=" + std::to_wstring(Now()));
+    qxdouble::AppendRecordAt(folder + L"actions-record.txt",
+                             L"tail=" + tail + L"|log=" + std::wstring(logFile ? logFile : L"(null)") +
+                                 L"|held=" + std::to_wstring(held) + L"|fourth=" + std::to_wstring(reserved) +
+                                 L"|unlocked=" + std::to_wstring(unlocked) + L"|entered=" +
+                                 std::to_wstring(entered) + L"|returned=" + std::to_wstring(Now()) + cache);
     return result;
 }
