@@ -11,6 +11,7 @@
 #include "app/Switches.h"
 #include "diag/LogSetup.h"
 #include "diag/Logger.h"
+#include "ui/SetupDlg.h"
 #include "worker/RunOnce.h"
 
 CSetupApp::CSetupApp() = default;
@@ -49,7 +50,16 @@ BOOL CSetupApp::InitInstance() {
     HANDLE installMutex = nullptr;
     if (!CheckInstallInProgress(installMutex)) return FALSE;
 
-    // The setup window takes over here.
-    ReleaseMutex(installMutex);
+    LogTrace(L"Showing Hourglass");
+    {
+        CSetupDlg dialog;
+        m_pMainWnd = &dialog;
+        dialog.DoModal();
+        LogTrace(L"Exiting QXVSetup.exe");
+        // Ownership belongs to this thread; the handle stays open until the
+        // process ends, so later launchers still refuse until then.
+        ReleaseMutex(installMutex);
+        m_pMainWnd = nullptr;
+    }
     return FALSE;
 }

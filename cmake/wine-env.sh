@@ -30,7 +30,7 @@ qx_wine_start() {
     wineserver -w
   fi
   if [ "$mode" = transient ]; then return 0; fi
-  wineserver -p
+  wineserver -p 2>/dev/null || true   # already running for this prefix is fine
   # The first program of a session starts Wine's background services; start
   # them here, detached from any output pipe a test runner waits on.
   wine64 cmd /c exit </dev/null >/dev/null 2>&1 || true

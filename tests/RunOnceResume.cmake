@@ -18,7 +18,8 @@ if(NOT rc EQUAL 0)
   message(FATAL_ERROR "writing the RunOnce entry failed: ${rc}")
 endif()
 
-execute_process(COMMAND ${WINE_RUN} wineboot -r RESULT_VARIABLE rc OUTPUT_QUIET ERROR_QUIET)
+execute_process(COMMAND ${WINE_RUN} wineboot -r RESULT_VARIABLE rc INPUT_FILE /dev/null
+                OUTPUT_FILE /dev/null ERROR_FILE /dev/null)
 
 set(record "${folder_unix}/pad-record.txt")
 foreach(i RANGE 50)

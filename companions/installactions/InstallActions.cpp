@@ -1,17 +1,188 @@
-// Performs the installation of the product's package.
+// Performs the installation of the product's package through Windows
+// Installer, logging into the launcher's own log file.
 #include "modules/InstallActions.h"
 
-#include "diag/Logger.h"
+#include <msi.h>
 
-QX_INSTALLACTIONS_API int DoInstallActions(const wchar_t* commandLine, UiLock* uiLock,
-                                           const wchar_t* logFile, int /*reserved*/) {
+#include "app/ProductIdentity.h"
+#include "cache/SourcePaths.h"
+#include "diag/LogSetup.h"
+#include "diag/Logger.h"
+#include "framework/BoundedText.h"
+
+namespace {
+
+constexpr wchar_t kAfterRebootSwitch[] = L"AFTERREBOOT=YES";
+// Repair in place, re-caching the package, so a package rebuilt with a new
+// package code still reinstalls over the installed product.
+constexpr wchar_t kRepairProperties[] = L"REINSTALL=ALL REINSTALLMODE=vomus";
+constexpr wchar_t kInstallerLogSuffix[] = L".msi.log";
+// How much of the command line goes into the first trace line, so that the
+// line stays within the log's 255 characters.
+constexpr size_t kLoggedTailChars = 200;
+
+// Everything the installer can tell, in verbose form.
+constexpr DWORD kInstallerLogMode =
+    INSTALLLOGMODE_FATALEXIT | INSTALLLOGMODE_ERROR | INSTALLLOGMODE_WARNING | INSTALLLOGMODE_USER |
+    INSTALLLOGMODE_INFO | INSTALLLOGMODE_RESOLVESOURCE | INSTALLLOGMODE_OUTOFDISKSPACE |
+    INSTALLLOGMODE_ACTIONSTART | INSTALLLOGMODE_ACTIONDATA | INSTALLLOGMODE_COMMONDATA |
+    INSTALLLOGMODE_PROPERTYDUMP | INSTALLLOGMODE_VERBOSE;
+
+// The same level the launcher uses: "LogLevel" as a 32-bit value, or all
+// types when it cannot be read.
+DWORD ReadLevel() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kLogLevelKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return kDefaultLogLevel;
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    LSTATUS status =
+        RegQueryValueExW(key, kLogLevelValue, nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS ? value : kDefaultLogLevel;
+}
+
+// The launcher's log path, or an empty one when it is missing or longer
+// than any path the launcher has: a cut path would name another file.
+void LogPath(const wchar_t* logFile, wchar_t (&path)[MAX_PATH]) {
+    if (!qx::BoundedCopy(path, MAX_PATH, logFile)) path[0] = L'\0';
+}
+
+// This module's copy of the logger is its own; point it at the launcher's
+// file afresh on every call.
+void SetUpLog(const wchar_t* logPath) {
     CLogger& logger = CLogger::Instance();
-    if (logFile && *logFile && logger.Level() == 0) {
-        logger.SetLogFile(logFile);
-        logger.AddLevel(kDefaultLogLevel);
+    logger.Reset();
+    logger.SetLogFile(logPath);
+    logger.AddLevel(ReadLevel());
+}
+
+bool IsFile(const wchar_t* path) {
+    DWORD attributes = GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// folder + package name into path; false when it does not fit or is no file.
+bool PackageIn(const wchar_t* folder, wchar_t (&path)[MAX_PATH]) {
+    path[0] = L'\0';
+    const size_t length = qx::BoundedLength(folder, MAX_PATH);
+    if (length == 0 || length == MAX_PATH) return false;
+    if (!qx::BoundedCopy(path, MAX_PATH, folder)) return false;
+    if (path[length - 1] != L'\\' && !qx::BoundedAppend(path, MAX_PATH, L"\\")) return false;
+    if (!qx::BoundedAppend(path, MAX_PATH, kPackageFile)) return false;
+    return IsFile(path);
+}
+
+bool PackageBesideModule(wchar_t (&path)[MAX_PATH]) {
+    HMODULE self = nullptr;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCWSTR>(&PackageBesideModule), &self))
+        return false;
+    wchar_t folder[MAX_PATH] = {};
+    DWORD n = GetModuleFileNameW(self, folder, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return false;  // a cut path names no folder of ours
+    wchar_t* slash = wcsrchr(folder, L'\\');
+    if (!slash) return false;
+    slash[1] = L'\0';
+    return PackageIn(folder, path);
+}
+
+// The source folder the launcher recorded. Its data carries no terminator,
+// so it is read into a zero-filled buffer with one character to spare.
+bool PackageInRecordedSource(wchar_t (&path)[MAX_PATH]) {
+    wchar_t keyPath[kRegistryKeyCapacity] = {};
+    if (qx::BoundedFormat(keyPath, kRegistryKeyCapacity, kSourcePathKeyFormat, kManufacturer, kProductGuid) < 0)
+        return false;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    wchar_t folder[MAX_PATH + 1] = {};
+    DWORD bytes = MAX_PATH * sizeof(wchar_t);
+    DWORD type = REG_NONE;
+    LSTATUS rc = RegQueryValueExW(key, kSourcePathValue, nullptr, &type, reinterpret_cast<BYTE*>(folder), &bytes);
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS || type != REG_SZ) return false;
+    const size_t whole = bytes / sizeof(wchar_t);
+    folder[whole < MAX_PATH ? whole : MAX_PATH] = L'\0';
+    LogTrace(L"Recorded source folder: %s", folder);
+    return PackageIn(folder, path);
+}
+
+// The installer's verbose log beside the launcher's: "x.log" gives
+// "x.msi.log". Without a log file of the launcher's there is none either.
+void EnableInstallerLog(const wchar_t* logPath) {
+    wchar_t path[MAX_PATH] = {};
+    bool usable = *logPath && qx::BoundedCopy(path, MAX_PATH, logPath);
+    if (usable) {
+        size_t length = qx::BoundedLength(path, MAX_PATH);
+        if (length >= 4 && _wcsicmp(path + length - 4, L".log") == 0) path[length - 4] = L'\0';
+        usable = qx::BoundedAppend(path, MAX_PATH, kInstallerLogSuffix);
     }
-    LogTrace(L"In DoInstallActions: %s", commandLine ? commandLine : L"");
+    if (!usable) {
+        MsiEnableLogW(0, nullptr, 0);
+        return;
+    }
+    UINT rc = MsiEnableLogW(kInstallerLogMode, path, INSTALLLOGATTRIBUTES_APPEND | INSTALLLOGATTRIBUTES_FLUSHEACHLINE);
+    LogTrace(L"Installer log %s: %d", path, static_cast<int>(rc));
+}
+
+void ReleaseHourglass(UiLock* uiLock) {
     if (uiLock) uiLock->Unlock();
+}
+
+// Runs the installer on the package with the package's own progress
+// dialog: the reduced level shows it and no wizard dialog (the basic level's
+// built-in window does not exist everywhere). The launcher's hourglass goes
+// the moment that dialog is about to appear.
+int RunInstaller(const wchar_t* package, UiLock* uiLock, const wchar_t* logPath) {
+    EnableInstallerLog(logPath);
+    const INSTALLSTATE state = MsiQueryProductStateW(kProductGuid);
+    const wchar_t* properties = state == INSTALLSTATE_UNKNOWN ? L"" : kRepairProperties;
+    LogTrace(L"Product state %d; installing with \"%s\"", static_cast<int>(state), properties);
+
+    const INSTALLUILEVEL previous = MsiSetInternalUI(INSTALLUILEVEL_REDUCED, nullptr);
+    ReleaseHourglass(uiLock);
+    const UINT result = MsiInstallProductW(package, properties);
+    if (previous != INSTALLUILEVEL_NOCHANGE) MsiSetInternalUI(previous, nullptr);
+    LogTrace(L"MsiInstallProductW returned %d", static_cast<int>(result));
+    return static_cast<int>(result);
+}
+
+int InstallActions(const wchar_t* commandLine, UiLock* uiLock, const wchar_t* logPath) {
+    if (commandLine && wcsstr(commandLine, kAfterRebootSwitch)) {
+        const INSTALLSTATE state = MsiQueryProductStateW(kProductGuid);
+        LogTrace(L"After the restart: product state %d", static_cast<int>(state));
+        if (state == INSTALLSTATE_DEFAULT) {
+            LogTrace(L"The product is installed; nothing left to do");
+            ReleaseHourglass(uiLock);
+            return ERROR_SUCCESS;
+        }
+    }
+
+    wchar_t package[MAX_PATH] = {};
+    if (PackageBesideModule(package)) {
+        LogTrace(L"Package beside the module: %s", package);
+    } else if (PackageInRecordedSource(package)) {
+        LogTrace(L"Package in the recorded source folder: %s", package);
+    } else {
+        LogTrace(L"Package %s not found beside the module or in the recorded source folder", kPackageFile);
+        ReleaseHourglass(uiLock);
+        return ERROR_FILE_NOT_FOUND;
+    }
+    return RunInstaller(package, uiLock, logPath);
+}
+
+}  // namespace
+
+QX_INSTALLACTIONS_API int DoInstallActions(const wchar_t* commandLine, UiLock* uiLock, const wchar_t* logFile,
+                                           int /*reserved*/) {
+    wchar_t logPath[MAX_PATH] = {};
+    LogPath(logFile, logPath);
+    SetUpLog(logPath);
+    wchar_t tail[kLoggedTailChars + 1] = {};
+    qx::BoundedCopy(tail, kLoggedTailChars + 1, commandLine);
+    LogTrace(L"In DoInstallActions: %s", tail);
+    const int result = InstallActions(commandLine, uiLock, logPath);
+    LogTrace(L"DoInstallActions result: %d", result);
     LogTrace(L"Exiting DoInstallActions");
-    return ERROR_CALL_NOT_IMPLEMENTED;
+    return result;
 }

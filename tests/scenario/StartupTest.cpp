@@ -1,5 +1,7 @@
 // How a start of the launcher is decided: the Pad forwarding, the caller
 // switches, the pending-reboot refusal and the Run-value clean-up.
+#include <algorithm>
+#include <iterator>
 #include <sstream>
 
 #include "tests/scenario/ScenarioTest.h"
@@ -45,7 +47,8 @@ TEST_F(StartupTest, BareStartForwardsToThePadWithItsQuotedPathAlone) {
 }
 
 TEST_F(StartupTest, KnownCallersAreCaseSensitiveSubstringsAndSetupWins) {
-    const std::wstring folder = MakeLauncherFolder(folder_);
+    const std::wstring folder = MakeLauncherFolder(folder_, kInstallScenario);
+    WriteActionsScript(folder, "result=0\n");
     struct Case {
         std::wstring args;
         bool notSetupLogged;
@@ -72,7 +75,9 @@ TEST_F(StartupTest, KnownCallersAreCaseSensitiveSubstringsAndSetupWins) {
         }
         EXPECT_EQ(notSetup, c.notSetupLogged);
         EXPECT_FALSE(forwarded);
+        EXPECT_NE(std::find(texts.begin(), texts.end(), "Showing Hourglass"), texts.end());
     }
+    EXPECT_EQ(RecordLines(folder + L"actions-record.txt").size(), std::size(cases));
     Sleep(500);
     EXPECT_TRUE(PadStarts(folder).empty()) << "a known caller never starts the Pad";
 }
@@ -88,7 +93,8 @@ TEST_F(StartupTest, MissingPadIsOnlyTraced) {
 }
 
 TEST_F(StartupTest, ArgumentTailOfAnyLengthIsHandled) {
-    const std::wstring folder = MakeLauncherFolder(folder_);
+    const std::wstring folder = MakeLauncherFolder(folder_, kInstallScenario);
+    WriteActionsScript(folder, "result=0\n");
     const std::wstring filler(32000, L'x');
     RunToEnd(folder, filler);
     auto starts = WaitForPadStarts(folder, 1);
@@ -102,6 +108,11 @@ TEST_F(StartupTest, ArgumentTailOfAnyLengthIsHandled) {
     auto texts = LogTexts();
     ASSERT_FALSE(texts.empty());
     EXPECT_EQ(texts[0], kInside);
+    // The whole tail reaches the install-actions module; its record line is
+    // the tail itself, so compare the length and the end.
+    auto calls = RecordLines(folder + L"actions-record.txt");
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_NE(calls[0].find(L"x \t\"unbalanced CALLER=SETUP|log="), std::wstring::npos);
 }
 
 // Words of a message definition: %n and ordinary line breaks both separate.

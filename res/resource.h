@@ -1,0 +1,7 @@
+#pragma once
+// Ids of the launcher's own resources (res/QXVSetup64.rc).
+
+#define IDD_SETUP_DIALOG 102   // the hourglass popup
+#define IDI_SETUP 128          // application icon group
+#define IDR_HOURGLASS_AVI 129  // the clip, resource type "AVI"
+#define IDC_HOURGLASS 129      // the animation control in the popup

@@ -1,0 +1,544 @@
+// The shipped install-actions module, copied from the product folder into a
+// fixture folder of the prefix, loaded by path and installing the product's
+// package for real; and the package itself.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <msi.h>
+#include <msiquery.h>
+#include <shellapi.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "diag/Logger.h"
+#include "framework/SyncObjects.h"
+
+namespace {
+
+constexpr wchar_t kProductCode[] = L"{7E21C5B9-3D40-4F8A-9C62-1B5E8D0A4F73}";
+constexpr wchar_t kRoot[] = L"C:\\qxtest-modules\\";
+constexpr wchar_t kInstallDir[] = L"C:\\Program Files\\Selkirk-Vane\\QX Prism P4000 Series\\";
+constexpr wchar_t kRecordKey[] = L"SOFTWARE\\Selkirk-Vane\\Installed Products\\{7E21C5B9-3D40-4F8A-9C62-1B5E8D0A4F73}";
+constexpr wchar_t kLevelKey[] = L"SOFTWARE\\Oblent\\Installer";
+constexpr wchar_t kArpKey[] =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{7E21C5B9-3D40-4F8A-9C62-1B5E8D0A4F73}";
+constexpr wchar_t kPackage[] = L"QXPRP4005.msi";
+constexpr wchar_t kModule[] = L"QXVInstallActions64.dll";
+
+using DoInstallActionsFn = int (*)(const wchar_t*, UiLock*, const wchar_t*, int);
+
+// A folder named by the test's environment, with a trailing backslash.
+std::wstring EnvFolder(const wchar_t* name) {
+    wchar_t buf[MAX_PATH] = {};
+    DWORD n = GetEnvironmentVariableW(name, buf, MAX_PATH);
+    return n && n < MAX_PATH ? std::wstring(buf) + L"\\" : L"";
+}
+
+std::string Narrow(const std::wstring& s) { return std::string(s.begin(), s.end()); }
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::string ReadBytes(const std::wstring& path) {
+    std::string out;
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+    if (h == INVALID_HANDLE_VALUE) return out;
+    char buf[8192];
+    DWORD n = 0;
+    while (ReadFile(h, buf, sizeof buf, &n, nullptr) && n) out.append(buf, n);
+    CloseHandle(h);
+    return out;
+}
+
+// Deletes a fixture folder; refuses anything outside the tests' own root.
+void RemoveTree(const std::wstring& folder) {
+    if (folder.rfind(kRoot, 0) != 0 || folder.size() <= wcslen(kRoot)) return;
+    std::wstring from = folder;
+    if (from.back() == L'\\') from.pop_back();
+    from.push_back(L'\0');
+    SHFILEOPSTRUCTW op = {};
+    op.wFunc = FO_DELETE;
+    op.pFrom = from.c_str();
+    op.fFlags = FOF_NO_UI;
+    SHFileOperationW(&op);
+}
+
+INSTALLSTATE ProductState() { return MsiQueryProductStateW(kProductCode); }
+
+void Uninstall() {
+    if (ProductState() == INSTALLSTATE_UNKNOWN) return;
+    INSTALLUILEVEL previous = MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
+    MsiConfigureProductW(kProductCode, INSTALLLEVEL_DEFAULT, INSTALLSTATE_ABSENT);
+    MsiSetInternalUI(previous, nullptr);
+}
+
+struct LogRecord {
+    std::string type, text;
+};
+
+// The log's four-line records; whole is false when any byte of the file is
+// not part of a record of that shape.
+std::vector<LogRecord> ParseLog(const std::string& bytes, bool* whole) {
+    static const std::string sep = std::string(40, '_') + "\r\n";
+    static const std::regex shape(R"(LOG TYPE: ([A-Z]+)\r\nTIME: \d{1,2}-\d{1,2}-\d{4} \d{1,2}:\d{1,2}:\d{1,2}:\d{1,3}\r\n([^]*)\r\n)");
+    std::vector<LogRecord> records;
+    *whole = bytes.rfind(sep, 0) == 0;
+    size_t pos = 0;
+    while (*whole && pos < bytes.size()) {
+        size_t next = bytes.find(sep, pos + sep.size());
+        if (next == std::string::npos) next = bytes.size();
+        std::smatch m;
+        const std::string chunk = bytes.substr(pos + sep.size(), next - pos - sep.size());
+        if (!std::regex_match(chunk, m, shape)) *whole = false;
+        else records.push_back({m[1], m[2]});
+        pos = next;
+    }
+    return records;
+}
+
+std::vector<std::string> LogTexts(const std::wstring& path) {
+    bool whole = false;
+    std::vector<std::string> texts;
+    for (const auto& r : ParseLog(ReadBytes(path), &whole)) {
+        EXPECT_EQ(r.type, "TRACE") << r.text;
+        texts.push_back(r.text);
+    }
+    EXPECT_TRUE(whole) << "log is not made of whole records: " << ReadBytes(path);
+    return texts;
+}
+
+bool Contains(const std::vector<std::string>& texts, const std::string& text) {
+    for (const auto& t : texts)
+        if (t == text) return true;
+    return false;
+}
+
+// The UI event and the lock record over it, held, as the launcher passes it.
+struct HeldLock {
+    CEvent event{FALSE, FALSE, nullptr};
+    UiLock lock{&event};
+    HeldLock() {
+        event.SetEvent();
+        lock.Lock(0);
+    }
+    int32_t Held() const { return *reinterpret_cast<const volatile int32_t*>(&lock.m_bAcquired); }
+};
+
+class ProductTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        product_ = EnvFolder(L"QX_TEST_PRODUCT_DIR");
+        demo_ = EnvFolder(L"QX_TEST_DEMO_DIR");
+        sources_ = EnvFolder(L"QX_TEST_PACKAGE_SOURCE");
+        ASSERT_FALSE(product_.empty() || demo_.empty() || sources_.empty()) << "test environment not set";
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        folder_ = std::wstring(kRoot) + std::wstring(info->name(), info->name() + strlen(info->name())) + L"\\";
+        RemoveTree(folder_);
+        CreateDirectoryW(kRoot, nullptr);
+        ASSERT_TRUE(CreateDirectoryW(folder_.c_str(), nullptr));
+        Uninstall();
+        ASSERT_EQ(ProductState(), INSTALLSTATE_UNKNOWN) << "the product is still installed from elsewhere";
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRecordKey);
+        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kLevelKey, L"LogLevel");
+        log_ = folder_ + L"setup.log";
+    }
+    void TearDown() override {
+        if (module_) FreeLibrary(module_);
+        Uninstall();
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRecordKey);
+        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kLevelKey, L"LogLevel");
+        CLogger::Instance().Reset();
+        RemoveTree(folder_);
+    }
+
+    // The shipped module, copied into folder and loaded from there.
+    DoInstallActionsFn Load(const std::wstring& folder) {
+        CreateDirectoryW(folder.c_str(), nullptr);
+        const std::wstring path = folder + kModule;
+        EXPECT_TRUE(CopyFileW((product_ + kModule).c_str(), path.c_str(), FALSE));
+        module_ = LoadLibraryW(path.c_str());
+        EXPECT_NE(module_, nullptr);
+        wchar_t loaded[MAX_PATH] = {};
+        GetModuleFileNameW(module_, loaded, MAX_PATH);
+        EXPECT_EQ(_wcsicmp(loaded, path.c_str()), 0) << Narrow(loaded);
+        auto fn = reinterpret_cast<DoInstallActionsFn>(
+            reinterpret_cast<void*>(GetProcAddress(module_, "DoInstallActions")));
+        EXPECT_NE(fn, nullptr);
+        return fn;
+    }
+    void PutPackage(const std::wstring& folder, const std::wstring& from = L"") {
+        CreateDirectoryW(folder.c_str(), nullptr);
+        ASSERT_TRUE(CopyFileW((from.empty() ? product_ + kPackage : from).c_str(), (folder + kPackage).c_str(), FALSE));
+    }
+    void ExpectInstalledFiles() {
+        EXPECT_EQ(ProductState(), INSTALLSTATE_DEFAULT);
+        for (const wchar_t* name : {L"QXPRP4005.inf", L"readme.txt"}) {
+            const std::string installed = ReadBytes(std::wstring(kInstallDir) + name);
+            EXPECT_FALSE(installed.empty()) << Narrow(name);
+            EXPECT_EQ(installed, ReadBytes(sources_ + name)) << Narrow(name);
+        }
+    }
+
+    std::wstring product_, demo_, sources_, folder_, log_;
+    HMODULE module_ = nullptr;
+};
+
+using InstallActionsTest = ProductTest;
+
+TEST_F(InstallActionsTest, InstallsThePackageBesideTheModuleIntoTheLaunchersLog) {
+    auto install = Load(folder_);
+    ASSERT_NE(install, nullptr);
+    PutPackage(folder_);
+    // The launcher's own records before and after share the file.
+    CLogger::Instance().SetLogFile(log_.c_str());
+    CLogger::Instance().AddLevel(kDefaultLogLevel);
+    LogTrace(L"launcher before");
+    HeldLock held;
+    ASSERT_EQ(held.Held(), 1);
+
+    EXPECT_EQ(install(L"CALLER=SETUP", &held.lock, log_.c_str(), 0), 0);
+    LogTrace(L"launcher after");
+
+    EXPECT_EQ(held.Held(), 0);
+    ExpectInstalledFiles();
+    const auto texts = LogTexts(log_);
+    ASSERT_GE(texts.size(), 5u);
+    EXPECT_EQ(texts[0], "launcher before");
+    EXPECT_EQ(texts[1], "In DoInstallActions: CALLER=SETUP");
+    EXPECT_TRUE(Contains(texts, "Package beside the module: " + Narrow(folder_) + "QXPRP4005.msi"));
+    EXPECT_TRUE(Contains(texts, "MsiInstallProductW returned 0"));
+    EXPECT_EQ(texts[texts.size() - 2], "Exiting DoInstallActions");
+    EXPECT_EQ(texts.back(), "launcher after");
+    // The installer's own verbose log lies beside the launcher's.
+    EXPECT_NE(ReadBytes(folder_ + L"setup.msi.log").find("InstallFiles"), std::string::npos);
+}
+
+// What the progress dialog's creation saw, recorded by a hook on the
+// calling thread (the installer's UI runs there).
+struct DialogWatch {
+    HeldLock* lock = nullptr;
+    int dialogs = 0;
+    int heldAtFirstDialog = -1;
+} g_watch;
+
+LRESULT CALLBACK WatchDialogs(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HCBT_CREATEWND) {
+        const auto* create = reinterpret_cast<CBT_CREATEWNDW*>(lParam);
+        const wchar_t* cls = create->lpcs->lpszClass;
+        if (HIWORD(reinterpret_cast<ULONG_PTR>(cls)) && wcscmp(cls, L"MsiDialogCloseClass") == 0 &&
+            g_watch.dialogs++ == 0)
+            g_watch.heldAtFirstDialog = g_watch.lock->Held();
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+TEST_F(InstallActionsTest, ReleasesTheLockJustBeforeTheInstallersProgressDialog) {
+    auto install = Load(folder_);
+    ASSERT_NE(install, nullptr);
+    PutPackage(folder_);
+    HeldLock held;
+    g_watch = DialogWatch{&held};
+    // A second thread notes how far the installation was when the lock went.
+    struct Unlocked {
+        HeldLock* lock;
+        INSTALLSTATE state = INSTALLSTATE_INVALIDARG;
+    } seen{&held};
+    HANDLE watcher = CreateThread(
+        nullptr, 0,
+        [](void* p) -> DWORD {
+            auto* s = static_cast<Unlocked*>(p);
+            for (DWORD start = GetTickCount(); s->lock->Held() && GetTickCount() - start < 60000;) Sleep(0);
+            s->state = ProductState();
+            return 0;
+        },
+        &seen, 0, nullptr);
+    HHOOK hook = SetWindowsHookExW(WH_CBT, WatchDialogs, nullptr, GetCurrentThreadId());
+
+    EXPECT_EQ(install(L"CALLER=SETUP", &held.lock, log_.c_str(), 0), 0);
+    UnhookWindowsHookEx(hook);
+    WaitForSingleObject(watcher, 10000);
+    CloseHandle(watcher);
+
+    EXPECT_GE(g_watch.dialogs, 1) << "the installer showed no progress dialog";
+    EXPECT_EQ(g_watch.heldAtFirstDialog, 0);
+    EXPECT_EQ(seen.state, INSTALLSTATE_UNKNOWN) << "the lock went only after the installation";
+    ExpectInstalledFiles();
+}
+
+TEST_F(InstallActionsTest, ASecondCallRepairsTheInstalledProduct) {
+    auto install = Load(folder_);
+    ASSERT_NE(install, nullptr);
+    PutPackage(folder_);
+    ASSERT_EQ(install(L"CALLER=SETUP", nullptr, log_.c_str(), 0), 0);
+    ASSERT_TRUE(DeleteFileW((std::wstring(kInstallDir) + L"readme.txt").c_str()));
+
+    HeldLock held;
+    EXPECT_EQ(install(L"CALLER=SETUP", &held.lock, log_.c_str(), 0), 0);
+    EXPECT_EQ(held.Held(), 0);
+    ExpectInstalledFiles();
+}
+
+TEST_F(InstallActionsTest, AfterTheRestartAnInstalledProductIsLeftAlone) {
+    auto install = Load(folder_);
+    ASSERT_NE(install, nullptr);
+    PutPackage(folder_);
+    ASSERT_EQ(install(L"CALLER=SETUP", nullptr, log_.c_str(), 0), 0);
+    // Neither a missing file nor a missing package matters: no installer runs.
+    ASSERT_TRUE(DeleteFileW((std::wstring(kInstallDir) + L"readme.txt").c_str()));
+    ASSERT_TRUE(DeleteFileW((folder_ + kPackage).c_str()));
+
+    HeldLock held;
+    EXPECT_EQ(install(L"AFTERREBOOT=YES CALLER=SETUP", &held.lock, log_.c_str(), 0), 0);
+    EXPECT_EQ(held.Held(), 0);
+    EXPECT_EQ(ProductState(), INSTALLSTATE_DEFAULT);
+    EXPECT_FALSE(Exists(std::wstring(kInstallDir) + L"readme.txt"));
+}
+
+TEST_F(InstallActionsTest, AfterTheRestartAMissingProductIsInstalled) {
+    auto install = Load(folder_);
+    ASSERT_NE(install, nullptr);
+    PutPackage(folder_);
+    HeldLock held;
+    EXPECT_EQ(install(L"AFTERREBOOT=YES CALLER=SETUP", &held.lock, log_.c_str(), 0), 0);
+    EXPECT_EQ(held.Held(), 0);
+    ExpectInstalledFiles();
+}
+
+// The record as the launcher writes it: REG_SZ data without a terminator.
+void WriteRecord(const std::wstring& data, DWORD type = REG_SZ) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kRecordKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr), 0);
+    const std::wstring unterminated = data + L"X";  // the character after the data is not NUL
+    RegSetValueExW(key, L"SourcePath", 0, type, reinterpret_cast<const BYTE*>(unterminated.c_str()),
+                   static_cast<DWORD>(data.size() * sizeof(wchar_t)));
+    RegCloseKey(key);
+}
+
+TEST_F(InstallActionsTest, FindsThePackageThroughTheRecordedSourceFolder) {
+    auto install = Load(folder_ + L"cache\\");
+    ASSERT_NE(install, nullptr);
+    const std::wstring source = folder_ + L"source\\";
+    PutPackage(source);
+    for (const std::wstring& recorded : {source, source.substr(0, source.size() - 1)}) {
+        SCOPED_TRACE(Narrow(recorded));
+        DeleteFileW(log_.c_str());
+        WriteRecord(recorded);
+        HeldLock held;
+        EXPECT_EQ(install(L"CALLER=SETUP", &held.lock, log_.c_str(), 0), 0);
+        EXPECT_EQ(held.Held(), 0);
+        ExpectInstalledFiles();
+        EXPECT_TRUE(Contains(LogTexts(log_), "Package in the recorded source folder: " + Narrow(source) + "QXPRP4005.msi"));
+        Uninstall();
+    }
+}
+
+TEST_F(InstallActionsTest, WithoutAPackageAnywhereTheResultIsFileNotFound) {
+    auto install = Load(folder_);
+    ASSERT_NE(install, nullptr);
+    struct Case {
+        const char* name;
+        std::wstring data;
+        DWORD type;
+    };
+    const std::wstring empty = folder_ + L"empty\\";
+    const std::wstring source = folder_ + L"source\\";
+    CreateDirectoryW(empty.c_str(), nullptr);
+    PutPackage(source);
+    for (const Case& c : {Case{"no record", L"", REG_NONE}, Case{"a folder without the package", empty, REG_SZ},
+                          Case{"a record that fills the buffer", std::wstring(MAX_PATH, L'A'), REG_SZ},
+                          Case{"a record longer than a path", std::wstring(400, L'A'), REG_SZ},
+                          Case{"the right folder as binary data", source, REG_BINARY},
+                          Case{"an empty record", L"", REG_SZ}}) {
+        SCOPED_TRACE(c.name);
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRecordKey);
+        if (c.type != REG_NONE) WriteRecord(c.data, c.type);
+        DeleteFileW(log_.c_str());
+        HeldLock held;
+        EXPECT_EQ(install(L"CALLER=SETUP", &held.lock, log_.c_str(), 0), ERROR_FILE_NOT_FOUND);
+        EXPECT_EQ(held.Held(), 0);
+        EXPECT_EQ(ProductState(), INSTALLSTATE_UNKNOWN);
+        const auto texts = LogTexts(log_);
+        EXPECT_TRUE(Contains(texts, "DoInstallActions result: 2"));
+        ASSERT_FALSE(texts.empty());
+        EXPECT_EQ(texts.back(), "Exiting DoInstallActions");
+    }
+}
+
+TEST_F(InstallActionsTest, TheRestartPackageAsksForARestart) {
+    auto install = Load(folder_);
+    ASSERT_NE(install, nullptr);
+    PutPackage(folder_, demo_ + L"QXPRP4005-restart.msi");
+    HeldLock held;
+    EXPECT_EQ(install(L"CALLER=SETUP", &held.lock, log_.c_str(), 0), ERROR_SUCCESS_REBOOT_REQUIRED);
+    EXPECT_EQ(held.Held(), 0);
+    ExpectInstalledFiles();
+}
+
+// Answers "cancel" when the installer is about to show its progress
+// dialog, as the installer's UI would on a user's cancel.
+int WINAPI CancelAtProgressDialog(void* context, UINT type, LPCWSTR message) {
+    if ((type & 0xFF000000) == INSTALLMESSAGE_ACTIONSTART && message && wcsstr(message, L"ProgressDlg")) {
+        ++*static_cast<int*>(context);
+        return IDCANCEL;
+    }
+    return 0;
+}
+
+TEST_F(InstallActionsTest, ACancelInTheInstallersInterfaceIsReturnedAs1602) {
+    auto install = Load(folder_);
+    ASSERT_NE(install, nullptr);
+    PutPackage(folder_);
+    int cancels = 0;
+    INSTALLUI_HANDLERW previous = MsiSetExternalUIW(CancelAtProgressDialog, INSTALLLOGMODE_ACTIONSTART, &cancels);
+    HeldLock held;
+    const int result = install(L"CALLER=SETUP", &held.lock, log_.c_str(), 0);
+    MsiSetExternalUIW(previous, 0, nullptr);
+
+    EXPECT_EQ(cancels, 1);
+    EXPECT_EQ(result, ERROR_INSTALL_USEREXIT);
+    EXPECT_EQ(held.Held(), 0);
+    EXPECT_EQ(ProductState(), INSTALLSTATE_UNKNOWN);
+    EXPECT_FALSE(Exists(std::wstring(kInstallDir) + L"readme.txt"));
+    EXPECT_TRUE(Contains(LogTexts(log_), "DoInstallActions result: 1602"));
+}
+
+TEST_F(InstallActionsTest, NullArgumentsAnUnheldLockAndALongCommandLine) {
+    auto install = Load(folder_);
+    ASSERT_NE(install, nullptr);
+    PutPackage(folder_);
+    EXPECT_EQ(install(nullptr, nullptr, nullptr, 0), 0);
+    ExpectInstalledFiles();
+
+    // The first trace line keeps 200 characters of the command line.
+    const std::wstring longTail = std::wstring(1000, L'x') + L" CALLER=SETUP";
+    const std::wstring longLog = folder_ + std::wstring(300, L'l') + L".log";
+    CEvent event(FALSE, FALSE, nullptr);
+    UiLock unheld(&event);
+    EXPECT_EQ(install(longTail.c_str(), &unheld, longLog.c_str(), 12345), 0);
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder_ + L"l*").c_str(), &found);
+    EXPECT_EQ(search, INVALID_HANDLE_VALUE) << "a log under a cut path";
+    if (search != INVALID_HANDLE_VALUE) FindClose(search);
+    EXPECT_EQ(install(longTail.c_str(), &unheld, log_.c_str(), 0), 0);
+    EXPECT_FALSE(unheld.IsLocked());
+    const auto texts = LogTexts(log_);
+    ASSERT_FALSE(texts.empty());
+    EXPECT_EQ(texts[0], "In DoInstallActions: " + std::string(200, 'x'));
+}
+
+TEST_F(InstallActionsTest, FollowsTheLaunchersLogLevel) {
+    auto install = Load(folder_);
+    ASSERT_NE(install, nullptr);
+    PutPackage(folder_);
+    struct Case {
+        DWORD type;
+        unsigned long long value;
+        DWORD size;
+        bool traces;
+    };
+    // ERROR only; TRACE only; a value too long to be a level: the default.
+    for (const Case& c : {Case{REG_DWORD, 2, 4, false}, Case{REG_DWORD, 0x10, 4, true},
+                          Case{REG_QWORD, 2, 8, true}}) {
+        SCOPED_TRACE(c.value);
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kLevelKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr), 0);
+        RegSetValueExW(key, L"LogLevel", 0, c.type, reinterpret_cast<const BYTE*>(&c.value), c.size);
+        RegCloseKey(key);
+        DeleteFileW(log_.c_str());
+        EXPECT_EQ(install(L"CALLER=SETUP", nullptr, log_.c_str(), 0), 0);
+        EXPECT_EQ(Exists(log_), c.traces);
+        if (c.traces) {
+            EXPECT_EQ(LogTexts(log_).back(), "Exiting DoInstallActions");
+        }
+    }
+}
+
+using DemoPackageTest = ProductTest;
+
+std::wstring Property(MSIHANDLE db, const std::wstring& name) {
+    MSIHANDLE view = 0, record = 0;
+    const std::wstring query = L"SELECT `Value` FROM `Property` WHERE `Property`='" + name + L"'";
+    std::wstring value;
+    if (MsiDatabaseOpenViewW(db, query.c_str(), &view) == 0 && MsiViewExecute(view, 0) == 0 &&
+        MsiViewFetch(view, &record) == 0) {
+        wchar_t buf[256] = {};
+        DWORD n = 256;
+        if (MsiRecordGetStringW(record, 1, buf, &n) == 0) value = buf;
+    }
+    if (record) MsiCloseHandle(record);
+    if (view) MsiCloseHandle(view);
+    return value;
+}
+
+bool Scheduled(MSIHANDLE db, const wchar_t* action) {
+    MSIHANDLE view = 0, record = 0;
+    std::wstring query = L"SELECT `Action` FROM `InstallExecuteSequence` WHERE `Action`='" + std::wstring(action) + L"'";
+    bool found = MsiDatabaseOpenViewW(db, query.c_str(), &view) == 0 && MsiViewExecute(view, 0) == 0 &&
+                 MsiViewFetch(view, &record) == 0;
+    if (record) MsiCloseHandle(record);
+    if (view) MsiCloseHandle(view);
+    return found;
+}
+
+TEST_F(DemoPackageTest, BothPackagesCarryTheProductsIdentityOnlyOneAsksForARestart) {
+    std::wstring upgradeCodes[2];
+    int i = 0;
+    for (const std::wstring& path : {product_ + kPackage, demo_ + L"QXPRP4005-restart.msi"}) {
+        SCOPED_TRACE(Narrow(path));
+        MSIHANDLE db = 0;
+        ASSERT_EQ(MsiOpenDatabaseW(path.c_str(), MSIDBOPEN_READONLY, &db), 0u);
+        EXPECT_EQ(Property(db, L"ProductName"), L"QX Prism P4000 Series");
+        EXPECT_EQ(Property(db, L"ProductCode"), kProductCode);
+        EXPECT_EQ(Property(db, L"Manufacturer"), L"Selkirk-Vane");
+        EXPECT_EQ(Property(db, L"ProductVersion"), L"1.0.0");
+        EXPECT_EQ(Property(db, L"ALLUSERS"), L"1");
+        upgradeCodes[i] = Property(db, L"UpgradeCode");
+        EXPECT_EQ(Scheduled(db, L"ScheduleReboot"), i == 1);
+        MSIHANDLE summary = 0;
+        ASSERT_EQ(MsiGetSummaryInformationW(db, nullptr, 0, &summary), 0u);
+        wchar_t platform[64] = {};
+        DWORD n = 64;
+        UINT type = 0;
+        MsiSummaryInfoGetPropertyW(summary, 7 /* template */, &type, nullptr, nullptr, platform, &n);
+        EXPECT_STREQ(platform, L"x64;1033");
+        MsiCloseHandle(summary);
+        MsiCloseHandle(db);
+        ++i;
+    }
+    EXPECT_EQ(upgradeCodes[0].size(), 38u);
+    EXPECT_EQ(upgradeCodes[0], upgradeCodes[1]);
+}
+
+std::wstring ArpValue(const wchar_t* name, DWORD* number = nullptr) {
+    wchar_t buf[512] = {};
+    DWORD size = sizeof buf - sizeof(wchar_t);
+    DWORD type = 0;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, kArpKey, name, RRF_RT_ANY, &type, buf, &size))
+        return L"(none)";
+    if (number && type == REG_DWORD) memcpy(number, buf, sizeof *number);
+    return buf;
+}
+
+TEST_F(DemoPackageTest, InstallsUnderProgramFiles64WithAnAddRemoveProgramsEntry) {
+    MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
+    ASSERT_EQ(MsiInstallProductW((product_ + kPackage).c_str(), L""), 0u);
+    ExpectInstalledFiles();
+    EXPECT_FALSE(Exists(L"C:\\Program Files (x86)\\Selkirk-Vane"));
+    EXPECT_EQ(ArpValue(L"DisplayName"), L"QX Prism P4000 Series");
+    EXPECT_EQ(ArpValue(L"Publisher"), L"Selkirk-Vane");
+    EXPECT_EQ(ArpValue(L"DisplayVersion"), L"1.0.0");
+    EXPECT_EQ(ArpValue(L"Contact"), L"Selkirk-Vane Customer Support");
+    EXPECT_EQ(ArpValue(L"URLInfoAbout"), L"https://www.selkirk-vane.example/");
+    DWORD noModify = 0;
+    ArpValue(L"NoModify", &noModify);
+    EXPECT_EQ(noModify, 1u);
+
+    ASSERT_EQ(MsiConfigureProductW(kProductCode, INSTALLLEVEL_DEFAULT, INSTALLSTATE_ABSENT), 0u);
+    EXPECT_EQ(ProductState(), INSTALLSTATE_UNKNOWN);
+    EXPECT_FALSE(Exists(std::wstring(kInstallDir) + L"QXPRP4005.inf"));
+    EXPECT_EQ(ArpValue(L"DisplayName"), L"(none)");
+}
+
+}  // namespace

@@ -1,0 +1,252 @@
+// The installation from start to end with a scripted install-actions
+// module: the setup window's flow, the worker's handling of each result,
+// the cache, the source record and the restart entry.
+#include <shlobj.h>
+
+#include <algorithm>
+
+#include "tests/scenario/ScenarioTest.h"
+
+namespace qxtest {
+namespace {
+
+constexpr wchar_t kSourceRecordKey[] =
+    L"SOFTWARE\\Selkirk-Vane\\Installed Products\\{7E21C5B9-3D40-4F8A-9C62-1B5E8D0A4F73}";
+
+std::wstring CacheFolder() {
+    wchar_t appData[MAX_PATH] = {};
+    SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, 0, appData);
+    return std::wstring(appData) + L"\\Selkirk-Vane\\QX Prism P4000 Series\\";
+}
+
+std::vector<std::wstring> FilesIn(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW((folder + L"*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return names;
+    do {
+        std::wstring n = fd.cFileName;
+        if (n != L"." && n != L"..") names.push_back(n);
+    } while (FindNextFileW(h, &fd));
+    FindClose(h);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+size_t Occurrences(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t p = 0; (p = text.find(part, p)) != std::string::npos; p += part.size()) ++n;
+    return n;
+}
+
+// Reports the error-module double received.
+size_t Reports(const std::wstring& folder) {
+    return Occurrences(Narrow(ReadUtf8(folder + L"report-record.txt")), "message=");
+}
+
+bool Contains(const std::vector<std::string>& texts, const std::string& text) {
+    return std::find(texts.begin(), texts.end(), text) != texts.end();
+}
+
+// True when the texts appear in this order (others may stand between them).
+::testing::AssertionResult InOrder(const std::vector<std::string>& texts, const std::vector<std::string>& wanted) {
+    size_t at = 0;
+    for (const auto& w : wanted) {
+        auto it = std::find(texts.begin() + static_cast<long>(at), texts.end(), w);
+        if (it == texts.end()) return ::testing::AssertionFailure() << "missing or out of order: " << w;
+        at = static_cast<size_t>(it - texts.begin()) + 1;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+std::string SystemText(DWORD code) {
+    wchar_t* text = nullptr;
+    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
+                   nullptr, code, LANG_USER_DEFAULT, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+    std::wstring s = text ? text : L"";
+    if (text) LocalFree(text);
+    return Narrow(s);
+}
+
+class InstallFlowTest : public ScenarioTest {
+protected:
+    void SetUp() override {
+        ScenarioTest::SetUp();
+        DeleteKey(HKEY_LOCAL_MACHINE, kSourceRecordKey);
+        RemoveTree(CacheFolder());
+    }
+    void TearDown() override {
+        DeleteKey(HKEY_LOCAL_MACHINE, kSourceRecordKey);
+        DeleteValue(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue);
+        RemoveTree(CacheFolder());
+    }
+    std::vector<std::wstring> Calls(const std::wstring& folder) { return RecordLines(folder + L"actions-record.txt"); }
+};
+
+TEST_F(InstallFlowTest, SuccessWithThePackageBesideTheLauncher) {
+    const std::wstring folder = MakeLauncherFolder(folder_, kInstallScenario);
+    WriteActionsScript(folder, "result=0\nlist_cache=1\n");
+    RunToEnd(folder, L"CALLER=SETUP extra");
+
+    auto calls = Calls(folder);
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(RecordField(calls[0], L"tail"), L"CALLER=SETUP extra");
+    EXPECT_EQ(RecordField(calls[0], L"held"), L"1") << "the lock is held when passed";
+    EXPECT_EQ(RecordField(calls[0], L"fourth"), L"0");
+    auto logs = LogFiles();
+    ASSERT_EQ(logs.size(), 1u);
+    EXPECT_EQ(RecordField(calls[0], L"log"), logs[0]);
+    // The cache held the launcher and the modules while the installation ran, not the package.
+    const std::wstring cache = RecordField(calls[0], L"cache");
+    for (const wchar_t* f : {L"QXVSetup64.exe;", L"CustomActionData64.dll;", L"QXVSetupRES64.dll;",
+                             L"QXVInstallActions64.dll;", L"QXPRP4005P64.dll;"})
+        EXPECT_NE(cache.find(f), std::wstring::npos) << Narrow(f);
+    EXPECT_EQ(cache.find(L"QXPRP4005.msi"), std::wstring::npos);
+    EXPECT_EQ(cache.find(L"Setup.exe"), std::wstring::npos);
+    EXPECT_TRUE(FilesIn(CacheFolder()).empty()) << "emptied at the end";
+
+    wchar_t recorded[MAX_PATH + 1] = {};
+    DWORD bytes = MAX_PATH * sizeof(wchar_t);
+    ASSERT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, kSourceRecordKey, L"SourcePath", RRF_RT_REG_SZ, nullptr, recorded,
+                           &bytes), ERROR_SUCCESS);
+    EXPECT_EQ(std::wstring(recorded), folder);
+
+    auto texts = LogTexts("TRACE");
+    EXPECT_FALSE(Contains(texts, "PROMPT for user to insert the Disk (In SetupDlg - On Timer - First Time) . "
+                                 "Looking For\" QXPRP4005.msi \""));
+    EXPECT_TRUE(InOrder(texts, {"Inside QXVSetup.exe", "Showing Hourglass", "Starting Thread for hourglass AVI",
+                                "Getting Product Info", "Inside GetProductInfo", "Exiting GetProductInfo",
+                                "Creating UI MUTEX", "Installed Product", "Starting MSIThreadProc",
+                                "Resume MSIThreadProc", "Exiting Product"}));
+    EXPECT_TRUE(InOrder(texts, {"In MSIThreadProc", "create MSIThread mutex", "In CacheInstallSource",
+                                "In CacheSourcePath", "Out CacheInstallSource",
+                                "calling DoInstallActions: CALLER=SETUP extra", "Deleting install source cache",
+                                "In DeleteInstallSourceCache", "Exiting MsiThreadproc"}));
+    // The module released the lock: the dialog hid and waited for the worker (the OK ending).
+    EXPECT_TRUE(InOrder(texts, {"Lock removed from UI MUTEX", "Hiding Hourglass AVI Window", "Exiting QXVSetup.exe"}));
+    EXPECT_FALSE(Contains(texts, "Reboot required"));
+}
+
+TEST_F(InstallFlowTest, WorkerEndingWithTheLockHeldEndsTheDialogWithCancel) {
+    const std::wstring folder = MakeLauncherFolder(folder_, kInstallScenario);
+    WriteActionsScript(folder, "result=0\nunlock=0\ndelay_ms=500\n");
+    RunToEnd(folder, L"CALLER=COINSTALLER");
+    ASSERT_EQ(Calls(folder).size(), 1u);
+    auto texts = LogTexts("TRACE");
+    EXPECT_FALSE(Contains(texts, "Lock removed from UI MUTEX"));
+    EXPECT_TRUE(InOrder(texts, {"Exiting MsiThreadproc", "Exiting QXVSetup.exe"}));
+}
+
+TEST_F(InstallFlowTest, FailureIsLoggedReportedAndTheCacheEmptied) {
+    const std::wstring folder = MakeLauncherFolder(folder_, kInstallScenario);
+    WriteActionsScript(folder, "result=1603\n");
+    RunToEnd(folder, L"CALLER=SETUP");
+    auto errors = LogTexts("ERROR");
+    ASSERT_FALSE(errors.empty());
+    // The file stores every line feed of the text as CRLF, the system text's own included.
+    std::string crlf;
+    for (char c : "===>>> ERROR :\n Code: 1603\nMsg: " + SystemText(1603)) {
+        if (c == '\n') crlf += '\r';
+        crlf += c;
+    }
+    EXPECT_TRUE(Contains(errors, crlf)) << errors.back();
+    const std::string reports = Narrow(ReadUtf8(folder + L"report-record.txt"));
+    EXPECT_EQ(Occurrences(reports, "message="), 1u);
+    EXPECT_NE(reports.find("message=" + SystemText(1603)), std::string::npos);
+    EXPECT_TRUE(FilesIn(CacheFolder()).empty());
+    EXPECT_FALSE(ValueExists(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue));
+}
+
+TEST_F(InstallFlowTest, RebootInitiatedWritesRunOnceKeepsTheCacheAndRestartsNothing) {
+    const std::wstring folder = MakeLauncherFolder(folder_, kInstallScenario);
+    WriteActionsScript(folder, "result=1641\n");
+    RunToEnd(folder, L"CALLER=SETUP");
+    wchar_t command[MAX_PATH + 1] = {};
+    DWORD bytes = sizeof command;
+    DWORD type = 0;
+    ASSERT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue, RRF_RT_ANY, &type, command, &bytes), 0);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(bytes, 520u);
+    EXPECT_EQ(std::wstring(command), L"\"" + CacheFolder() + L"QXVSetup64.exe\" AFTERREBOOT=YES CALLER=SETUP");
+    EXPECT_TRUE(FileExists(CacheFolder() + L"QXVSetup64.exe")) << "the cache stays for the restart";
+    auto texts = LogTexts("TRACE");
+    EXPECT_TRUE(Contains(texts, "Reboot initiated"));
+    EXPECT_FALSE(Contains(texts, "In RebootSystemNow"));
+    EXPECT_FALSE(Contains(texts, "Deleting install source cache"));
+}
+
+TEST_F(InstallFlowTest, MissingPackageAsksForTheDiscAndGoesOnWithTheChosenFolder) {
+    const std::wstring folder = MakeLauncherFolder(folder_, kInstallScenario & ~kWithPackage);
+    const std::wstring disc = folder_.substr(0, folder_.size() - 1) + L"-disc\\";
+    RemoveTree(disc);
+    SHCreateDirectoryExW(nullptr, disc.c_str(), nullptr);
+    ASSERT_TRUE(CopyInto(FixturesDir() + L"QXPRP4005.msi", disc));
+    WriteActionsScript(folder, "result=0\n");
+
+    Process p = Process::Start(folder + L"QXVSetup64.exe", L"CALLER=SETUP");
+    HWND prompt = WaitForWindow(L"#32770", L"Files Needed", 20000);
+    ASSERT_NE(prompt, nullptr) << "the disc prompt";
+    SendMessageW(GetDlgItem(prompt, 506), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(disc.c_str()));
+    SendMessageW(GetDlgItem(prompt, 1), BM_CLICK, 0, 0);
+    ASSERT_TRUE(p.Wait(kStartTimeoutMs));
+    EXPECT_EQ(Calls(folder).size(), 1u) << "the installation ran";
+    EXPECT_TRUE(Contains(LogTexts("TRACE"), "PROMPT for user to insert the Disk (In SetupDlg - On Timer - First "
+                                            "Time) . Looking For\" QXPRP4005.msi \""));
+    RemoveTree(disc);
+}
+
+TEST_F(InstallFlowTest, CancelledDiscPromptIsReportedAndNoWorkerRuns) {
+    const std::wstring folder = MakeLauncherFolder(folder_, kInstallScenario & ~kWithPackage);
+    WriteActionsScript(folder, "result=0\n");
+    Process p = Process::Start(folder + L"QXVSetup64.exe", L"CALLER=SETUP");
+    HWND prompt = WaitForWindow(L"#32770", L"Files Needed", 20000);
+    ASSERT_NE(prompt, nullptr);
+    SendMessageW(GetDlgItem(prompt, 2), BM_CLICK, 0, 0);
+    ASSERT_TRUE(p.Wait(kStartTimeoutMs));
+    EXPECT_TRUE(Calls(folder).empty());
+    EXPECT_EQ(Reports(folder), 1u);
+    EXPECT_FALSE(LogTexts("ERROR").empty());
+    EXPECT_FALSE(Contains(LogTexts("TRACE"), "Starting MSIThreadProc"));
+}
+
+TEST_F(InstallFlowTest, UnreadablePackageEndsTheFirstTickWithAReport) {
+    for (const wchar_t* variant : {L"Garbage.msi", L"Truncated.msi", L"LongProductCode.msi"}) {
+        SCOPED_TRACE(Narrow(variant));
+        ClearLogs();
+        const std::wstring folder = MakeLauncherFolder(folder_, kInstallScenario & ~kWithPackage);
+        ASSERT_TRUE(CopyInto(FixturesDir() + variant, folder, L"QXPRP4005.msi"));
+        WriteActionsScript(folder, "result=0\n");
+        RunToEnd(folder, L"CALLER=SETUP");
+        EXPECT_TRUE(Calls(folder).empty());
+        EXPECT_EQ(Reports(folder), 1u);
+        auto errors = LogTexts("ERROR");
+        ASSERT_FALSE(errors.empty());
+        EXPECT_EQ(errors[0].rfind("===>>> ERROR :\r\n Code: ", 0), 0u);
+    }
+}
+
+TEST_F(InstallFlowTest, EscapeWhileTheWorkerRunsChangesNothing) {
+    const std::wstring folder = MakeLauncherFolder(folder_, kInstallScenario);
+    WriteActionsScript(folder, "result=0\ndelay_before_unlock_ms=3000\ndelay_ms=1000\n");
+    Process p = Process::Start(folder + L"QXVSetup64.exe", L"CALLER=SETUP");
+    HWND popup = nullptr;
+    for (int i = 0; i < 200 && !popup; ++i) {
+        popup = FindProcessWindow(p.Id(), L"#32770");
+        if (!popup) Sleep(50);
+    }
+    ASSERT_NE(popup, nullptr);
+    Sleep(1000);   // the worker is inside the module now
+    PostMessageW(popup, WM_COMMAND, IDCANCEL, 0);
+    PostMessageW(popup, WM_KEYDOWN, VK_ESCAPE, 0);
+    Sleep(300);
+    EXPECT_FALSE(p.Wait(0)) << "Escape does not end the installation";
+    ASSERT_TRUE(p.Wait(kStartTimeoutMs));
+    auto calls = Calls(folder);
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(RecordField(calls[0], L"unlocked"), L"1") << "the module's unlock landed";
+    EXPECT_TRUE(InOrder(LogTexts("TRACE"), {"Lock removed from UI MUTEX", "Exiting MsiThreadproc",
+                                             "Exiting QXVSetup.exe"}));
+}
+
+}  // namespace
+}  // namespace qxtest

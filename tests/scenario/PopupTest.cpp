@@ -1,0 +1,114 @@
+// What the person installing sees of the launcher: a small centred popup
+// whose hourglass plays, and an installation that does not need the clip.
+#include <algorithm>
+
+#include "tests/scenario/ScenarioTest.h"
+
+namespace qxtest {
+namespace {
+
+class PopupTest : public ScenarioTest {
+protected:
+    HWND WaitForPopup(const Process& p) {
+        for (int i = 0; i < 300; ++i) {
+            HWND w = FindProcessWindow(p.Id(), L"#32770");
+            if (w && IsWindowVisible(w)) return w;
+            Sleep(50);
+        }
+        return nullptr;
+    }
+
+    // Dialog units of the popup's font ("MS Shell Dlg", 8 point) in pixels,
+    // measured on a dialog of our own with that font.
+    static RECT TemplateSizeInPixels(int cx, int cy) {
+        struct {
+            DLGTEMPLATE t;
+            WORD menu, cls, title, points;
+            wchar_t face[13];
+        } tmpl = {};
+        tmpl.t.style = WS_POPUP | DS_SETFONT;
+        tmpl.t.cx = static_cast<short>(cx);
+        tmpl.t.cy = static_cast<short>(cy);
+        tmpl.points = 8;
+        lstrcpyW(tmpl.face, L"MS Shell Dlg");
+        HWND probe = CreateDialogIndirectParamW(GetModuleHandleW(nullptr), &tmpl.t, nullptr,
+                                                [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
+        RECT r = {0, 0, cx, cy};
+        if (probe) {
+            MapDialogRect(probe, &r);
+            DestroyWindow(probe);
+        }
+        return r;
+    }
+
+    // The popup's pixels as the screen shows them.
+    static std::vector<COLORREF> Capture(const RECT& r) {
+        HDC screen = GetDC(nullptr);
+        HDC mem = CreateCompatibleDC(screen);
+        int w = r.right - r.left, h = r.bottom - r.top;
+        HBITMAP bmp = CreateCompatibleBitmap(screen, w, h);
+        HGDIOBJ old = SelectObject(mem, bmp);
+        BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+        std::vector<COLORREF> pixels;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) pixels.push_back(GetPixel(mem, x, y));
+        SelectObject(mem, old);
+        DeleteObject(bmp);
+        DeleteDC(mem);
+        ReleaseDC(nullptr, screen);
+        return pixels;
+    }
+};
+
+TEST_F(PopupTest, CentredPopupOfTheTemplateSizeWithAPlayingClip) {
+    const std::wstring folder = MakeLauncherFolder(folder_, kInstallScenario);
+    WriteActionsScript(folder, "result=0\ndelay_before_unlock_ms=5000\n");
+    Process p = Process::Start(folder + L"QXVSetup64.exe", L"CALLER=SETUP");
+    HWND popup = WaitForPopup(p);
+    ASSERT_NE(popup, nullptr);
+    Sleep(1000);
+
+    RECT units = TemplateSizeInPixels(93, 80);
+    RECT client;
+    GetClientRect(popup, &client);
+    EXPECT_EQ(client.right, units.right);
+    EXPECT_EQ(client.bottom, units.bottom);
+    EXPECT_EQ(GetWindowTextLengthW(popup), 0) << "no caption text";
+    LONG style = GetWindowLongW(popup, GWL_STYLE);
+    EXPECT_TRUE(style & WS_POPUP);
+    EXPECT_FALSE((style & WS_CAPTION) == WS_CAPTION);
+
+    RECT window;
+    GetWindowRect(popup, &window);
+    int screenW = GetSystemMetrics(SM_CXSCREEN), screenH = GetSystemMetrics(SM_CYSCREEN);
+    EXPECT_NEAR((window.left + window.right) / 2, screenW / 2, 2);
+    EXPECT_NEAR((window.top + window.bottom) / 2, screenH / 2, 2);
+
+    HWND clip = GetDlgItem(popup, 129);
+    ASSERT_NE(clip, nullptr) << "the animation control";
+    wchar_t cls[32] = {};
+    GetClassNameW(clip, cls, 32);
+    EXPECT_STREQ(cls, L"SysAnimate32");
+
+    auto first = Capture(window);
+    Sleep(500);
+    auto second = Capture(window);
+    size_t differing = 0;
+    for (size_t i = 0; i < first.size() && i < second.size(); ++i) differing += first[i] != second[i];
+    EXPECT_GT(differing, 20u) << "the hourglass moves";
+
+    ASSERT_TRUE(p.Wait(kStartTimeoutMs));
+}
+
+TEST_F(PopupTest, LauncherWithoutTheClipStillInstalls) {
+    const std::wstring folder = MakeLauncherFolder(folder_, kInstallScenario);
+    ASSERT_TRUE(CopyInto(BuildDir() + L"tests\\noclip\\QXVSetup64.exe", folder));
+    WriteActionsScript(folder, "result=0\n");
+    RunToEnd(folder, L"CALLER=SETUP");
+    EXPECT_EQ(RecordLines(folder + L"actions-record.txt").size(), 1u);
+    auto texts = LogTexts("TRACE");
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "Failed to Open AVI Resource"), texts.end());
+}
+
+}  // namespace
+}  // namespace qxtest

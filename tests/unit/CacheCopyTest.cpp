@@ -1,0 +1,180 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+
+#include "cache/CacheCopy.h"
+#include "cache/CacheFolderGuard.h"
+#include "diag/Logger.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr wchar_t kRoot[] = L"C:\\qxtest-unit\\cache\\";
+
+class CacheFolderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::error_code ec;
+        fs::remove_all(kRoot, ec);
+        fs::create_directories(kRoot);
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(L"C:\\qxtest-unit", ec);
+    }
+    static std::wstring At(const std::wstring& relative) { return kRoot + relative; }
+    static void Put(const std::wstring& relative, const std::string& content) {
+        const fs::path path = At(relative);
+        fs::create_directories(path.parent_path());
+        std::ofstream(path, std::ios::binary) << content;
+    }
+    static std::string Get(const std::wstring& relative) {
+        std::ifstream in(fs::path(At(relative)), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    // Every entry below a folder, folders with a trailing backslash.
+    static std::set<std::wstring> Tree(const std::wstring& relative) {
+        std::set<std::wstring> names;
+        const fs::path top = At(relative);
+        std::error_code ec;
+        for (auto it = fs::recursive_directory_iterator(top, ec); !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+            names.insert(fs::relative(it->path(), top).wstring() + (it->is_directory() ? L"\\" : L""));
+        return names;
+    }
+    // A source folder of the launcher's shape.
+    static void MakeSource(const std::wstring& src) {
+        Put(src + L"a.dll", "A");
+        Put(src + L"b.dll", "B");
+        Put(src + L"sub.dll\\inner.dll", "I");
+        Put(src + L"sub.dll\\QXVSetup.exe", "L32 below");
+        Put(src + L"plain\\p.dll", "P");
+        Put(src + L"QXPRP4005.msi", "package");
+        Put(src + L"readme.txt", "text");
+        Put(src + L"QXVSetup64.exe", "L64");
+    }
+};
+
+TEST_F(CacheFolderTest, CopiesDllsAndLaunchersAtEveryLevelReplacingWhatIsThere) {
+    MakeSource(L"src\\");
+    Put(L"dst\\a.dll", "old");
+    Put(L"dst\\QXVSetup64.exe", "old");
+    EXPECT_TRUE(CopyInstallSource(At(L"src\\").c_str(), At(L"dst\\").c_str()));
+    EXPECT_EQ(Tree(L"dst"), (std::set<std::wstring>{L"a.dll", L"b.dll", L"sub.dll\\", L"sub.dll\\inner.dll",
+                                                    L"sub.dll\\QXVSetup.exe", L"QXVSetup64.exe"}));
+    EXPECT_EQ(Get(L"dst\\a.dll"), "A");
+    EXPECT_EQ(Get(L"dst\\QXVSetup64.exe"), "L64");
+    EXPECT_EQ(Get(L"dst\\sub.dll\\inner.dll"), "I");
+}
+
+TEST_F(CacheFolderTest, SourceWithoutDllsStillMakesTheFolderAndCopiesTheLauncher) {
+    Put(L"bare\\QXVSetup.exe", "L32");
+    Put(L"bare\\notes.txt", "text");
+    EXPECT_TRUE(CopyInstallSource(At(L"bare").c_str(), At(L"new\\Selkirk-Vane\\QX Prism P4000 Series\\").c_str()));
+    EXPECT_EQ(Tree(L"new"), (std::set<std::wstring>{L"Selkirk-Vane\\", L"Selkirk-Vane\\QX Prism P4000 Series\\",
+                                                    L"Selkirk-Vane\\QX Prism P4000 Series\\QXVSetup.exe"}));
+}
+
+TEST_F(CacheFolderTest, NeverCopiesAFolderIntoItself) {
+    MakeSource(L"src\\");
+    const auto before = Tree(L"src");
+    // The same folder, spelled otherwise.
+    EXPECT_TRUE(CopyInstallSource(At(L"src\\").c_str(), L"C:\\QXTEST-UNIT\\cache\\src"));
+    EXPECT_EQ(Tree(L"src"), before);
+    EXPECT_EQ(Get(L"src\\a.dll"), "A");
+
+    // Inside the source, in a folder that matches the pattern itself, or
+    // below one that does.
+    EXPECT_TRUE(CopyInstallSource(At(L"src\\").c_str(), At(L"src\\cache.dll\\").c_str()));
+    EXPECT_EQ(Tree(L"src\\cache.dll"), (std::set<std::wstring>{L"a.dll", L"b.dll", L"sub.dll\\", L"sub.dll\\inner.dll",
+                                                               L"sub.dll\\QXVSetup.exe", L"QXVSetup64.exe"}));
+    fs::remove_all(At(L"src\\cache.dll"));
+    EXPECT_TRUE(CopyInstallSource(At(L"src\\").c_str(), At(L"src\\sub.dll\\out\\").c_str()));
+    EXPECT_EQ(Tree(L"src\\sub.dll\\out"), (std::set<std::wstring>{L"a.dll", L"b.dll", L"QXVSetup64.exe"}));
+}
+
+TEST_F(CacheFolderTest, PathsBeyondMaxPathAreSkippedNotCut) {
+    Put(L"src\\a.dll", "A");
+    Put(L"src\\abcdefghijklmnopqrstuvwxyz0123.dll", "long");
+    const std::wstring deep = L"deep\\" + std::wstring(205, L'd') + L"\\";
+    ASSERT_EQ(At(deep).size(), 232u);
+    EXPECT_TRUE(CopyInstallSource(At(L"src\\").c_str(), At(deep).c_str()));
+    EXPECT_EQ(Tree(deep), std::set<std::wstring>{L"a.dll"});
+}
+
+TEST_F(CacheFolderTest, DeletionEmptiesTheFolderAndTouchesNothingElse) {
+    Put(L"del\\x.dll", "x");
+    Put(L"del\\sub.dll\\y.dll", "y");
+    Put(L"del\\QXVSetup64.exe", "L64");
+    Put(L"beside.txt", "keep");
+    // Text past the terminator: the shell's list must still end after the pattern.
+    wchar_t folder[MAX_PATH];
+    for (auto& c : folder) c = L'Q';
+    wcscpy(folder, At(L"del\\").c_str());
+    DeleteInstallSourceCache(folder);
+    EXPECT_TRUE(fs::is_directory(At(L"del")));
+    EXPECT_TRUE(Tree(L"del").empty());
+    EXPECT_EQ(Get(L"beside.txt"), "keep");
+}
+
+TEST_F(CacheFolderTest, DeletionKeepsOnlyTheFileInUse) {
+    Put(L"del\\a.dll", "a");
+    Put(L"del\\busy.dll", "busy");
+    Put(L"del\\c.dll", "c");
+    Put(L"del\\z.dll\\inner.dll", "z");
+    HANDLE busy = CreateFileW(At(L"del\\busy.dll").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(busy, INVALID_HANDLE_VALUE);
+    DeleteInstallSourceCache(At(L"del\\").c_str());
+    CloseHandle(busy);
+    EXPECT_EQ(Tree(L"del"), std::set<std::wstring>{L"busy.dll"}) << "what is not in use goes";
+    EXPECT_EQ(Get(L"del\\busy.dll"), "busy");
+    DeleteInstallSourceCache(At(L"del\\").c_str());
+    EXPECT_TRUE(fs::is_directory(At(L"del")));
+    EXPECT_TRUE(Tree(L"del").empty());
+}
+
+TEST_F(CacheFolderTest, DeletionRefusesAFolderThatIsNotPlainlyItsOwn) {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring log = std::wstring(temp) + L"qx-unit-delete.log";
+    DeleteFileW(log.c_str());
+    CLogger::Instance().Reset();
+    CLogger::Instance().SetLogFile(log.c_str());
+    CLogger::Instance().AddLevel(kDefaultLogLevel);
+    Put(L"del\\sub\\x.dll", "x");
+    for (const std::wstring& refused : {At(L"del"), At(L"del\\sub\\..\\"), At(L"del\\.\\"), At(L"del/")})
+        DeleteInstallSourceCache(refused.c_str());
+    CLogger::Instance().Reset();
+    EXPECT_EQ(Get(L"del\\sub\\x.dll"), "x");
+    std::ifstream in(fs::path(log), std::ios::binary);
+    const std::string text(std::istreambuf_iterator<char>(in), {});
+    in.close();
+    DeleteFileW(log.c_str());
+    size_t errors = 0, entries = 0;
+    for (size_t p = 0; (p = text.find("LOG TYPE: ERROR", p)) != std::string::npos; ++p) ++errors;
+    for (size_t p = 0; (p = text.find("In DeleteInstallSourceCache", p)) != std::string::npos; ++p) ++entries;
+    EXPECT_EQ(errors, 4u);
+    EXPECT_EQ(entries, 4u);
+}
+
+TEST(EmptiableFolder, OnlyAbsoluteFoldersBelowARootEndingInABackslash) {
+    const std::wstring tooLong = L"C:\\" + std::wstring(253, L'f') + L"\\";
+    for (const wchar_t* refused :
+         {L"", L"\\", L"C:\\", L"z:\\", L"C:", L"C:/", L"C:foo\\", L"foo\\", L"\\foo\\", L"C:\\qxtest-unit\\cache",
+          L"C:\\a\\..\\", L"C:\\a\\.\\", L"C:\\a\\\\", L"C:\\a/..\\", L"C:\\*\\", L"C:\\a?\\", L"C:\\a\\b:c\\",
+          L"\\\\server\\share\\", L"\\\\server\\\\", L"\\\\?\\C:\\x\\", L"\\\\.\\C:\\x\\", tooLong.c_str()}) {
+        std::wstring reason;
+        EXPECT_FALSE(IsEmptiableFolder(refused, &reason)) << std::string(refused, refused + wcslen(refused));
+        EXPECT_NE(reason, L"");
+    }
+    EXPECT_FALSE(IsEmptiableFolder(nullptr, nullptr));
+    for (const wchar_t* accepted : {L"C:\\qxtest-unit\\cache\\", L"d:\\x\\", L"\\\\server\\share\\folder\\"})
+        EXPECT_TRUE(IsEmptiableFolder(accepted, nullptr)) << std::string(accepted, accepted + wcslen(accepted));
+    EXPECT_TRUE(IsEmptiableFolder((L"C:\\" + std::wstring(252, L'f') + L"\\").c_str(), nullptr));
+}
+
+}  // namespace

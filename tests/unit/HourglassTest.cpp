@@ -1,0 +1,334 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "diag/Logger.h"
+#include "framework/AnimateCtrl.h"
+#include "ui/WaitUIThread.h"
+
+namespace {
+
+// A launcher built beside the test program, mapped for its resources only.
+HMODULE LauncherResources(const wchar_t* relative) {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring s(path);
+    s = s.substr(0, s.find_last_of(L'\\') + 1) + relative;
+    return LoadLibraryExW(s.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+}
+
+// Runs this thread's messages until done() or the time is up: the control
+// sends to its parent, which this thread owns.
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+    for (const DWORD start = GetTickCount();;) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+        if (done()) return true;
+        if (GetTickCount() - start >= timeoutMs) return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    }
+}
+void Pump(DWORD ms) { PumpUntil([] { return false; }, ms); }
+
+// Start notifications the control posts to its parent: a clip began to play.
+int g_starts = 0;
+
+INT_PTR CALLBACK PopupProc(HWND, UINT message, WPARAM wParam, LPARAM) {
+    if (message == WM_COMMAND && HIWORD(wParam) == ACN_START) ++g_starts;
+    return FALSE;
+}
+
+struct Pixels {
+    int width = 0, height = 0;
+    std::vector<DWORD> data;
+};
+
+// What the screen shows of the window, read from its window DC.
+Pixels Capture(HWND window) {
+    Pixels p;
+    RECT r;
+    GetClientRect(window, &r);
+    p.width = r.right;
+    p.height = r.bottom;
+    p.data.resize(p.width * p.height);
+    HDC screen = GetDC(window);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, p.width, p.height);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, p.width, p.height, screen, 0, 0, SRCCOPY);
+    SelectObject(memory, old);
+    BITMAPINFOHEADER info = {sizeof info, p.width, -p.height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    GetDIBits(memory, bitmap, 0, p.height, p.data.data(), reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(window, screen);
+    return p;
+}
+
+class HourglassTest : public ::testing::Test {
+protected:
+    // One popup for all tests (Wine takes two seconds to destroy one), made
+    // from the launcher's own template 102 so that the control gets the
+    // client area it gets in the product.
+    static void SetUpTestSuite() {
+        HMODULE launcher = LauncherResources(L"..\\product\\QXVSetup64.exe");
+        HRSRC found = launcher ? FindResourceW(launcher, MAKEINTRESOURCEW(102), RT_DIALOG) : nullptr;
+        if (found)
+            popup_.m_hWnd = CreateDialogIndirectParamW(
+                GetModuleHandleW(nullptr), static_cast<LPCDLGTEMPLATEW>(LockResource(LoadResource(launcher, found))),
+                nullptr, PopupProc, 0);
+        if (launcher) FreeLibrary(launcher);
+    }
+    static void TearDownTestSuite() { DestroyWindow(popup_.m_hWnd); }
+
+    void SetUp() override {
+        ASSERT_NE(popup_.m_hWnd, nullptr);
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        log_ = std::wstring(temp) + L"qx-hourglass-" + std::to_wstring(GetCurrentProcessId()) + L".log";
+        DeleteFileW(log_.c_str());
+        CLogger::Instance().Reset();
+        CLogger::Instance().SetLogFile(log_.c_str());
+        CLogger::Instance().AddLevel(kDefaultLogLevel);
+    }
+    void TearDown() override {
+        Finish();
+        CLogger::Instance().Reset();
+        DeleteFileW(log_.c_str());
+    }
+
+    // The thread procedure on a thread of its own; with a module, the clip is
+    // taken from that module instead of the executable.
+    void Start(CWnd* dialog, HMODULE module = nullptr) {
+        dialogArg_ = dialog;
+        module_ = module;
+        thread_ = CreateThread(nullptr, 0, &HourglassTest::Body, this, 0, &threadId_);
+        ASSERT_NE(thread_, nullptr);
+    }
+    static DWORD WINAPI Body(LPVOID self) {
+        auto* t = static_cast<HourglassTest*>(self);
+        return t->module_ ? RunWaitUI(t->dialogArg_, t->module_) : WaitUIThreadProc(t->dialogArg_);
+    }
+    // The exit code once the thread ends; STILL_ACTIVE when it does not in time.
+    DWORD WaitForExit(DWORD timeoutMs) {
+        DWORD code = STILL_ACTIVE;
+        PumpUntil([&] { return WaitForSingleObject(thread_, 0) == WAIT_OBJECT_0; }, timeoutMs);
+        GetExitCodeThread(thread_, &code);
+        return code;
+    }
+    void Finish() {
+        if (!thread_) return;
+        if (WaitForExit(0) == STILL_ACTIVE) {
+            PostThreadMessageW(threadId_, WM_QUIT, 0, 0);
+            WaitForExit(5000);
+        }
+        CloseHandle(thread_);
+        thread_ = nullptr;
+    }
+    HWND Control() const { return FindWindowExW(popup_.m_hWnd, nullptr, ANIMATE_CLASSW, nullptr); }
+    // The control once its clip has started.
+    HWND StartAndWaitForPlay() {
+        const int starts = g_starts;
+        Start(&popup_);
+        return PumpUntil([&] { return g_starts > starts; }, 10000) ? Control() : nullptr;
+    }
+    bool ChangesWithin(DWORD ms) {
+        const Pixels before = Capture(Control());
+        Pump(ms);
+        return Capture(Control()).data != before.data;
+    }
+    std::string Log() const {
+        std::string out;
+        HANDLE h = CreateFileW(log_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        char buf[4096];
+        DWORD n = 0;
+        while (h != INVALID_HANDLE_VALUE && ReadFile(h, buf, sizeof buf, &n, nullptr) && n) out.append(buf, n);
+        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+        return out;
+    }
+
+    static inline CWnd popup_;
+    std::wstring log_;
+    HANDLE thread_ = nullptr;
+    DWORD threadId_ = 0;
+    CWnd* dialogArg_ = nullptr;
+    HMODULE module_ = nullptr;
+};
+
+TEST_F(HourglassTest, ControlFillsTheClientAreaPlaysCentredAndStopsOnWmUser1) {
+    HWND control = StartAndWaitForPlay();
+    ASSERT_NE(control, nullptr);
+    EXPECT_EQ(GetDlgCtrlID(control), 129);
+    EXPECT_EQ(static_cast<DWORD>(GetWindowLongW(control, GWL_STYLE)), 0x50000007u);
+    EXPECT_EQ(GetWindowThreadProcessId(control, nullptr), threadId_) << "owned by the hourglass thread";
+    RECT client, placed;
+    GetClientRect(popup_.m_hWnd, &client);
+    GetWindowRect(control, &placed);
+    MapWindowPoints(nullptr, popup_.m_hWnd, reinterpret_cast<POINT*>(&placed), 2);
+    EXPECT_TRUE(EqualRect(&client, &placed));
+
+    EXPECT_TRUE(ChangesWithin(500)) << "the clip plays";
+    // What is drawn (not the corner's background) lies in the 80 x 80 square
+    // at the centre.
+    const Pixels p = Capture(control);
+    int left = p.width, right = -1, top = p.height, bottom = -1;
+    for (int y = 0; y < p.height; ++y)
+        for (int x = 0; x < p.width; ++x)
+            if (p.data[y * p.width + x] != p.data[0])
+                left = std::min(left, x), right = std::max(right, x), top = std::min(top, y),
+                bottom = std::max(bottom, y);
+    ASSERT_GE(right, 0) << "something is drawn";
+    EXPECT_GE(left, (p.width - 80) / 2 - 1);
+    EXPECT_LE(right, (p.width + 80) / 2);
+    EXPECT_GE(top, (p.height - 80) / 2 - 1);
+    EXPECT_LE(bottom, (p.height + 80) / 2);
+
+    PostMessageW(control, WM_USER + 1, 0, 0);
+    EXPECT_EQ(WaitForExit(5000), 1u);
+    EXPECT_FALSE(IsWindow(control));
+    EXPECT_NE(Log().find("Inside Setup's Wait UI Thread"), std::string::npos);
+    EXPECT_EQ(Log().find("Failed"), std::string::npos);
+}
+
+TEST_F(HourglassTest, QuitPostedToTheThreadIsAnOrderlyStop) {
+    HWND control = StartAndWaitForPlay();
+    ASSERT_NE(control, nullptr);
+    PostThreadMessageW(threadId_, WM_QUIT, 0, 0);
+    EXPECT_EQ(WaitForExit(5000), 1u);
+    EXPECT_FALSE(IsWindow(control));
+    EXPECT_TRUE(IsWindow(popup_.m_hWnd));
+}
+
+TEST_F(HourglassTest, PlayCommandsKeepTheThreadRunning) {
+    HWND control = StartAndWaitForPlay();
+    ASSERT_NE(control, nullptr);
+    SendMessageW(control, ACM_STOP, 0, 0);
+    PostMessageW(control, WM_USER + 3, 0, 0);
+    Pump(200);
+    const Pixels first = Capture(control);
+    EXPECT_FALSE(ChangesWithin(500)) << "the first frame stays";
+
+    const int starts = g_starts;
+    PostThreadMessageW(threadId_, WM_USER + 2, 0, 0);
+    EXPECT_TRUE(PumpUntil([&] { return g_starts > starts; }, 5000)) << "played again";
+    EXPECT_TRUE(ChangesWithin(500));
+    SendMessageW(control, ACM_STOP, 0, 0);
+    EXPECT_NE(Capture(control).data, first.data) << "stopped some frames on";
+    PostMessageW(control, WM_USER + 3, 0, 0);
+    Pump(200);
+    EXPECT_EQ(Capture(control).data, first.data) << "back at the first frame";
+
+    PostMessageW(control, WM_USER + 4, 0, 0);
+    PostMessageW(control, WM_USER + 2, 0, 0);
+    Pump(300);
+    EXPECT_EQ(WaitForExit(0), static_cast<DWORD>(STILL_ACTIVE));
+    EXPECT_TRUE(IsWindow(control));
+    PostMessageW(control, WM_USER + 1, 0, 0);
+    EXPECT_EQ(WaitForExit(5000), 1u);
+}
+
+TEST_F(HourglassTest, RefusedPlayCommandDestroysTheControlAndEndsWith0) {
+    for (UINT command : {WM_USER + 2, WM_USER + 3, WM_USER + 4}) {
+        SCOPED_TRACE(command - WM_USER);
+        HWND control = StartAndWaitForPlay();
+        ASSERT_NE(control, nullptr);
+        SendMessageW(control, ACM_OPENW, 0, 0);   // no clip: every play is refused
+        PostMessageW(control, command, 0, 0);
+        EXPECT_EQ(WaitForExit(5000), 0u);
+        EXPECT_FALSE(IsWindow(control));
+        Finish();
+    }
+}
+
+TEST_F(HourglassTest, ModuleWithoutTheClipEndsWith0AfterTheTrace) {
+    HMODULE noClip = LauncherResources(L"noclip\\QXVSetup64.exe");
+    ASSERT_NE(noClip, nullptr);
+    Start(&popup_, noClip);
+    EXPECT_EQ(WaitForExit(10000), 0u);
+    FreeLibrary(noClip);
+    EXPECT_EQ(Control(), nullptr) << "destroyed";
+    EXPECT_TRUE(IsWindow(popup_.m_hWnd)) << "the dialog stays";
+    const std::string log = Log();
+    const size_t inside = log.find("Inside Setup's Wait UI Thread");
+    ASSERT_NE(inside, std::string::npos);
+    EXPECT_NE(log.find("Failed to Open AVI Resource", inside), std::string::npos);
+}
+
+TEST_F(HourglassTest, NoDialogWindowMeansNoControl) {
+    CWnd gone;
+    gone.m_hWnd = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    DestroyWindow(gone.m_hWnd);
+    for (CWnd* dialog : {static_cast<CWnd*>(nullptr), &gone}) {
+        DeleteFileW(log_.c_str());
+        Start(dialog);
+        EXPECT_EQ(WaitForExit(10000), 0u);
+        EXPECT_NE(Log().find("Failed to create Animation Control"), std::string::npos);
+        Finish();
+    }
+}
+
+TEST(AnimateCtrl, WrapperOwnsItsOneWindow) {
+    CWnd parent;
+    parent.m_hWnd = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 90, 90, nullptr, nullptr, nullptr, nullptr);
+    const RECT rect = {0, 0, 90, 90};
+    HWND window = nullptr;
+    {
+        CAnimateCtrl animate;
+        EXPECT_FALSE(animate.Create(WS_CHILD, rect, nullptr, 7)) << "no parent";
+        ASSERT_TRUE(animate.Create(WS_CHILD, rect, &parent, 7));
+        window = animate.m_hWnd;
+        EXPECT_FALSE(animate.Create(WS_CHILD, rect, &parent, 8)) << "one window per wrapper";
+        EXPECT_FALSE(animate.Open(GetModuleHandleW(nullptr), 4242));
+        EXPECT_TRUE(animate.Open(GetModuleHandleW(nullptr), 129));
+        EXPECT_TRUE(animate.Play(0, 0xFFFF, 1));
+    }
+    EXPECT_FALSE(IsWindow(window));
+    DestroyWindow(parent.m_hWnd);
+}
+
+TEST(HourglassResources, LaunchersCarryTheTemplateAndIconAndOnlyTheProductTheClip) {
+    // DLGTEMPLATEEX of 102: version 1, signature, help id, extended style,
+    // style, no controls, 0 0 93 80, no menu, default class, no title, 8 point,
+    // weight 0, not italic, character set 1, "MS Shell Dlg".
+    const std::vector<WORD> dialog = {1, 0xFFFF, 0, 0, 0, 0, 0x0848, 0x9080, 0, 0, 0, 93, 80, 0, 0, 0, 8, 0,
+                                      0x0100, 'M', 'S', ' ', 'S', 'h', 'e', 'l', 'l', ' ', 'D', 'l', 'g', 0};
+    const std::vector<std::pair<int, int>> icons = {{16, 4}, {16, 8}, {16, 32}, {32, 4}, {32, 8},
+                                                    {32, 32}, {48, 4}, {48, 8}, {48, 32}};
+    for (const wchar_t* launcher : {L"..\\product\\QXVSetup64.exe", L"noclip\\QXVSetup64.exe"}) {
+        SCOPED_TRACE(std::string(launcher, launcher + wcslen(launcher)));
+        HMODULE module = LauncherResources(launcher);
+        ASSERT_NE(module, nullptr);
+        HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(102), RT_DIALOG);
+        ASSERT_NE(found, nullptr);
+        ASSERT_GE(SizeofResource(module, found), dialog.size() * 2);
+        const auto* words = static_cast<const WORD*>(LockResource(LoadResource(module, found)));
+        EXPECT_EQ(std::vector<WORD>(words, words + dialog.size()), dialog);
+
+        found = FindResourceW(module, MAKEINTRESOURCEW(128), RT_GROUP_ICON);
+        ASSERT_NE(found, nullptr);
+        const auto* group = static_cast<const BYTE*>(LockResource(LoadResource(module, found)));
+        std::vector<std::pair<int, int>> images;   // size, bits per pixel
+        for (WORD i = 0; i < *reinterpret_cast<const WORD*>(group + 4); ++i)
+            images.push_back({group[6 + 14 * i], *reinterpret_cast<const WORD*>(group + 6 + 14 * i + 6)});
+        std::sort(images.begin(), images.end());
+        EXPECT_EQ(images, icons);
+
+        found = FindResourceW(module, MAKEINTRESOURCEW(129), L"AVI");
+        if (wcsstr(launcher, L"noclip")) {
+            EXPECT_EQ(found, nullptr);
+        } else {
+            ASSERT_NE(found, nullptr);
+            const char* riff = static_cast<const char*>(LockResource(LoadResource(module, found)));
+            EXPECT_EQ(std::string(riff, 4) + std::string(riff + 8, 4), "RIFFAVI ");
+        }
+        FreeLibrary(module);
+    }
+}
+
+}  // namespace

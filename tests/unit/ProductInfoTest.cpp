@@ -1,0 +1,159 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "diag/Logger.h"
+#include "ui/MsiOrdinals.h"
+#include "ui/ProductInfo.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+std::wstring FixturePath(const wchar_t* name) {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring s(path);
+    return s.substr(0, s.find_last_of(L'\\') + 1) + L"fixtures\\" + name;
+}
+
+// The log as "TRACE <text>" and "ERROR <code>" lines, in order.
+Lines LogSummary(const std::wstring& path) {
+    std::string bytes;
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    char buf[4096];
+    DWORD n = 0;
+    while (h != INVALID_HANDLE_VALUE && ReadFile(h, buf, sizeof buf, &n, nullptr) && n) bytes.append(buf, n);
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    Lines lines;
+    for (size_t at = bytes.find("LOG TYPE: "); at != std::string::npos; at = bytes.find("LOG TYPE: ", at + 1)) {
+        const std::string type = bytes.substr(at + 10, bytes.find("\r\n", at) - at - 10);
+        size_t text = bytes.find("\r\n", bytes.find("TIME: ", at)) + 2;
+        if (type == "ERROR") text = bytes.find(" Code: ", text) + 7;
+        lines.push_back(type + " " + bytes.substr(text, bytes.find("\r\n", text) - text));
+    }
+    return lines;
+}
+
+// The three fields as the dialog holds them, each followed by a guard that
+// no read may reach.
+struct Fields {
+    wchar_t name[kProductNameCapacity] = L"untouched name";
+    wchar_t guard1[4] = {0xCCCC, 0xCCCC, 0xCCCC, 0xCCCC};
+    wchar_t code[kProductCodeCapacity] = L"untouched code";
+    wchar_t guard2[4] = {0xCCCC, 0xCCCC, 0xCCCC, 0xCCCC};
+    wchar_t manufacturer[kManufacturerCapacity] = L"untouched manufacturer";
+    wchar_t guard3[4] = {0xCCCC, 0xCCCC, 0xCCCC, 0xCCCC};
+
+    bool GuardsIntact() const {
+        for (const wchar_t* g : {guard1, guard2, guard3})
+            if (std::wstring(g, 4) != std::wstring(4, 0xCCCC)) return false;
+        return true;
+    }
+};
+
+class ProductInfoTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        log_ = std::wstring(temp) + L"qx-productinfo-" + std::to_wstring(GetCurrentProcessId()) + L".log";
+        DeleteFileW(log_.c_str());
+        CLogger::Instance().Reset();
+        CLogger::Instance().SetLogFile(log_.c_str());
+        CLogger::Instance().AddLevel(kDefaultLogLevel);
+        // Only to count the handles left open; the launcher never needs it.
+        closeAll_ = reinterpret_cast<UINT(WINAPI*)()>(
+            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"msi.dll"), "MsiCloseAllHandles")));
+        ASSERT_NE(closeAll_, nullptr);
+        closeAll_();
+    }
+    void TearDown() override {
+        CLogger::Instance().Reset();
+        DeleteFileW(log_.c_str());
+    }
+    // A fresh read into fresh fields, with a fresh log.
+    DWORD Read(const wchar_t* path) {
+        DeleteFileW(log_.c_str());
+        f_ = Fields();
+        return ReadProductInfo(path, f_.name, f_.code, f_.manufacturer);
+    }
+    Lines Log() const { return LogSummary(log_); }
+    bool Untouched(bool name, bool code, bool manufacturer) const {
+        return (!name || std::wstring(f_.name) == L"untouched name") &&
+               (!code || std::wstring(f_.code) == L"untouched code") &&
+               (!manufacturer || std::wstring(f_.manufacturer) == L"untouched manufacturer");
+    }
+
+    std::wstring log_;
+    Fields f_;
+    UINT(WINAPI* closeAll_)() = nullptr;
+};
+
+TEST_F(ProductInfoTest, GoodPackageFillsTheThreeFields) {
+    ASSERT_EQ(Read(FixturePath(L"QXPRP4005.msi").c_str()), 0u);
+    EXPECT_STREQ(f_.name, L"QX Prism P4000 Series");
+    EXPECT_STREQ(f_.code, L"{7E21C5B9-3D40-4F8A-9C62-1B5E8D0A4F73}");
+    EXPECT_STREQ(f_.manufacturer, L"Selkirk-Vane");
+    EXPECT_TRUE(f_.GuardsIntact());
+    EXPECT_EQ(Log(), (Lines{"TRACE Inside GetProductInfo", "TRACE Exiting GetProductInfo"}));
+    EXPECT_EQ(closeAll_(), 0u) << "handle closed";
+}
+
+TEST_F(ProductInfoTest, PathsThatOpenNoPackageAreLoggedAndReturnedWithFieldsUntouched) {
+    EXPECT_EQ(Read(L"C:\\qx-no-such-folder\\QXPRP4005.msi"), 2u);
+    EXPECT_EQ(Log(), (Lines{"TRACE Inside GetProductInfo", "ERROR 2"}));
+    EXPECT_TRUE(Untouched(true, true, true));
+
+    const std::wstring folder = FixturePath(L""), truncated = FixturePath(L"Truncated.msi"),
+                       garbage = FixturePath(L"Garbage.msi");
+    for (const wchar_t* path : {static_cast<const wchar_t*>(nullptr), L"", folder.c_str(), truncated.c_str(),
+                                garbage.c_str()}) {
+        SCOPED_TRACE(path ? std::string(path, path + wcslen(path)) : "null");
+        DWORD r = Read(path);
+        EXPECT_NE(r, 0u);
+        EXPECT_EQ(Log(), (Lines{"TRACE Inside GetProductInfo", "ERROR " + std::to_string(r)}));
+        EXPECT_TRUE(Untouched(true, true, true));
+        EXPECT_EQ(closeAll_(), 0u);
+    }
+    EXPECT_NE(Read(truncated.c_str()), static_cast<DWORD>(ERROR_FILE_NOT_FOUND)) << "damaged is not missing";
+    EXPECT_NE(Read(garbage.c_str()), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST_F(ProductInfoTest, ValueTooLongForItsFieldStopsTheReadsThere) {
+    // A ProductCode of 40 characters leaves no room for the terminator.
+    ASSERT_EQ(Read(FixturePath(L"LongProductCode.msi").c_str()), static_cast<DWORD>(ERROR_MORE_DATA));
+    EXPECT_STREQ(f_.name, L"QX Prism P4000 Series");
+    EXPECT_LT(wcsnlen(f_.code, kProductCodeCapacity), kProductCodeCapacity) << "still terminated";
+    EXPECT_TRUE(Untouched(false, false, true)) << "not read after the failure";
+    EXPECT_TRUE(f_.GuardsIntact());
+    EXPECT_EQ(Log(), (Lines{"TRACE Inside GetProductInfo", "ERROR 234"}));
+    EXPECT_EQ(closeAll_(), 0u) << "closed on the failure path too";
+
+    ASSERT_EQ(Read(FixturePath(L"LongManufacturer.msi").c_str()), static_cast<DWORD>(ERROR_MORE_DATA));
+    EXPECT_STREQ(f_.name, L"QX Prism P4000 Series");
+    EXPECT_STREQ(f_.code, L"{7E21C5B9-3D40-4F8A-9C62-1B5E8D0A4F73}");
+    EXPECT_LT(wcsnlen(f_.manufacturer, kManufacturerCapacity), kManufacturerCapacity);
+    EXPECT_TRUE(f_.GuardsIntact());
+    EXPECT_EQ(Log(), (Lines{"TRACE Inside GetProductInfo", "ERROR 234"}));
+    EXPECT_EQ(closeAll_(), 0u);
+}
+
+TEST_F(ProductInfoTest, UiLevelIsSetOnEveryCallWithoutTouchingTheOwnerWindow) {
+    HWND owner = GetDesktopWindow();
+    for (const std::wstring& path : {FixturePath(L"QXPRP4005.msi"), std::wstring(L"C:\\qx-none.msi"),
+                                     FixturePath(L"LongProductCode.msi")}) {
+        SCOPED_TRACE(std::string(path.begin(), path.end()));
+        HWND set = owner;
+        MsiSetInternalUI(5, &set);   // full UI, and an owner to find again
+        Read(path.c_str());
+        HWND before = nullptr;
+        EXPECT_EQ(MsiSetInternalUI(5, &before), kMsiUiLevelNoneSourceResOnly);
+        EXPECT_EQ(before, owner) << "the level is set with no owner-window pointer";
+    }
+    HWND none = nullptr;
+    MsiSetInternalUI(kMsiUiLevelNoneSourceResOnly, &none);
+}
+
+}  // namespace

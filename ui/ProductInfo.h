@@ -1,0 +1,16 @@
+#pragma once
+// Reads the product's name, code and manufacturer from its installer package.
+#include <windows.h>
+
+constexpr size_t kProductNameCapacity = 256;
+constexpr size_t kProductCodeCapacity = 40;
+constexpr size_t kManufacturerCapacity = 256;
+
+// Fills the three fields in that order and stops at the first property that
+// cannot be read; fields read before it keep their values, later ones are
+// left alone. A value that does not fit its field, terminator included, is a
+// failure. Returns 0, or the failing installer call's code, logged once
+// (2 when no file is at packagePath).
+DWORD ReadProductInfo(const wchar_t* packagePath, wchar_t (&productName)[kProductNameCapacity],
+                      wchar_t (&productCode)[kProductCodeCapacity],
+                      wchar_t (&manufacturer)[kManufacturerCapacity]);

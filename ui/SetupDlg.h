@@ -1,0 +1,58 @@
+#pragma once
+// The hourglass popup that drives the installation from one timer.
+#include <windows.h>
+
+#include "framework/Dialog.h"
+#include "framework/SyncObjects.h"
+#include "framework/Thread.h"
+#include "worker/MSIThread.h"
+
+inline constexpr UINT kSetupDialogTemplate = 102;
+inline constexpr UINT kAppIcon = 128;
+inline constexpr UINT_PTR kSetupTimerId = 1;
+inline constexpr UINT kSetupTimerMs = 100;
+inline constexpr wchar_t kUiEventName[] = L"Global\\UI-{7E21C5B9-3D40-4F8A-9C62-1B5E8D0A4F73}";
+
+class CSetupDlg : public CDialog {
+public:
+    explicit CSetupDlg(CWnd* parent = nullptr);
+    ~CSetupDlg() override;
+
+    // Reads "ProductName", "ProductCode" and "Manufacturer" of the package
+    // into the three fields; 0 or the failing installer call's code.
+    DWORD GetProductInfo(const wchar_t* packagePath);
+
+    BOOL m_bFirstTick = TRUE;
+    CWinThread* m_pWaitUIThread = nullptr;
+    CWinThread* m_pMSIThread = nullptr;
+    HANDLE m_hMSIThreadMutex = nullptr;
+    CEvent* m_pUIEvent = nullptr;
+    UiLock* m_pUILock = nullptr;
+    wchar_t m_szManufacturer[256] = {};
+    wchar_t m_szProductName[256] = {};
+    wchar_t m_szProductCode[40] = {};
+    HICON m_hIcon = nullptr;
+
+protected:
+    BOOL OnInitDialog() override;
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+    // Enter does not end the popup.
+    void OnOK() override {}
+    // Escape ends it only while no installation runs: the worker and the
+    // install-actions module hold the lock record the dialog owns.
+    void OnCancel() override;
+
+private:
+    void OnTimer(UINT_PTR id);
+    void OnPaint();
+    // False when it has ended the dialog.
+    bool FirstTick();
+    void PollWorker(UINT_PTR id);
+    bool WorkerRunning() const;
+    // The worker ended before its mutex was ever seen.
+    void EndAfterWorker(UINT_PTR id);
+
+    // Our own handle to the worker thread, so the dialog can outlive no
+    // running worker whatever ended it.
+    HANDLE m_hWorkerThread = nullptr;
+};
