@@ -288,6 +288,16 @@ std::wstring ControlText(HWND dialog, int id) {
     return text;
 }
 
+bool PressUntilGone(HWND dialog, int buttonId, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    while (IsWindow(dialog)) {
+        if (GetTickCount() - start > timeoutMs) return false;
+        if (HWND button = GetDlgItem(dialog, buttonId)) PostMessageW(button, BM_CLICK, 0, 0);
+        for (int i = 0; i < 10 && IsWindow(dialog); ++i) Sleep(100);
+    }
+    return true;
+}
+
 void DeleteKey(HKEY root, const std::wstring& path) {
     RegDeleteTreeW(root, path.c_str());
     RegDeleteKeyW(root, path.c_str());

@@ -88,6 +88,9 @@ HWND WaitForWindow(const wchar_t* windowClass, const wchar_t* caption, DWORD tim
 // Any visible top-level window of the given process.
 HWND FindProcessWindow(DWORD processId, const wchar_t* windowClass);
 std::wstring ControlText(HWND dialog, int id);
+// Clicks a button of a dialog until the dialog is gone: a dialog found the
+// moment it is created may not act on the first click yet.
+bool PressUntilGone(HWND dialog, int buttonId, DWORD timeoutMs = 20000);
 
 // Registry helpers on the prefix's registry (64-bit view).
 void DeleteKey(HKEY root, const std::wstring& path);

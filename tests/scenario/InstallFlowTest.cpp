@@ -186,8 +186,9 @@ TEST_F(InstallFlowTest, MissingPackageAsksForTheDiscAndGoesOnWithTheChosenFolder
     Process p = Process::Start(folder + L"QXVSetup64.exe", L"CALLER=SETUP");
     HWND prompt = WaitForWindow(L"#32770", L"Files Needed", 20000);
     ASSERT_NE(prompt, nullptr) << "the disc prompt";
+    Sleep(500);   // let the prompt settle before typing into it
     SendMessageW(GetDlgItem(prompt, 506), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(disc.c_str()));
-    SendMessageW(GetDlgItem(prompt, 1), BM_CLICK, 0, 0);
+    ASSERT_TRUE(PressUntilGone(prompt, IDOK));
     ASSERT_TRUE(p.Wait(kStartTimeoutMs));
     EXPECT_EQ(Calls(folder).size(), 1u) << "the installation ran";
     EXPECT_TRUE(Contains(LogTexts("TRACE"), "PROMPT for user to insert the Disk (In SetupDlg - On Timer - First "
@@ -201,7 +202,7 @@ TEST_F(InstallFlowTest, CancelledDiscPromptIsReportedAndNoWorkerRuns) {
     Process p = Process::Start(folder + L"QXVSetup64.exe", L"CALLER=SETUP");
     HWND prompt = WaitForWindow(L"#32770", L"Files Needed", 20000);
     ASSERT_NE(prompt, nullptr);
-    SendMessageW(GetDlgItem(prompt, 2), BM_CLICK, 0, 0);
+    ASSERT_TRUE(PressUntilGone(prompt, IDCANCEL));
     ASSERT_TRUE(p.Wait(kStartTimeoutMs));
     EXPECT_TRUE(Calls(folder).empty());
     EXPECT_EQ(Reports(folder), 1u);
