@@ -6,7 +6,7 @@
 
 #include "app/ProductIdentity.h"
 #include "cache/SourcePaths.h"
-#include "diag/LogSetup.h"
+#include "diag/LogLevel.h"
 #include "diag/Logger.h"
 #include "framework/BoundedText.h"
 
@@ -28,20 +28,6 @@ constexpr DWORD kInstallerLogMode =
     INSTALLLOGMODE_ACTIONSTART | INSTALLLOGMODE_ACTIONDATA | INSTALLLOGMODE_COMMONDATA |
     INSTALLLOGMODE_PROPERTYDUMP | INSTALLLOGMODE_VERBOSE;
 
-// The same level the launcher uses: "LogLevel" as a 32-bit value, or all
-// types when it cannot be read.
-DWORD ReadLevel() {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kLogLevelKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return kDefaultLogLevel;
-    DWORD value = 0;
-    DWORD size = sizeof value;
-    LSTATUS status =
-        RegQueryValueExW(key, kLogLevelValue, nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
-    RegCloseKey(key);
-    return status == ERROR_SUCCESS ? value : kDefaultLogLevel;
-}
-
 // The launcher's log path, or an empty one when it is missing or longer
 // than any path the launcher has: a cut path would name another file.
 void LogPath(const wchar_t* logFile, wchar_t (&path)[MAX_PATH]) {
@@ -54,7 +40,7 @@ void SetUpLog(const wchar_t* logPath) {
     CLogger& logger = CLogger::Instance();
     logger.Reset();
     logger.SetLogFile(logPath);
-    logger.AddLevel(ReadLevel());
+    logger.AddLevel(ReadLogLevel());
 }
 
 bool IsFile(const wchar_t* path) {

@@ -7,6 +7,14 @@
 
 namespace qxdouble {
 
+// The module this code is linked into (a double DLL, or the program).
+inline HMODULE ThisModule() {
+    HMODULE m = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCWSTR>(&ThisModule), &m);
+    return m;
+}
+
 inline std::wstring OwnFolder(HMODULE module) {
     wchar_t path[MAX_PATH] = {};
     GetModuleFileNameW(module, path, MAX_PATH);

@@ -6,12 +6,7 @@
 
 namespace {
 
-HMODULE ThisModule() {
-    HMODULE m = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCWSTR>(&ThisModule), &m);
-    return m;
-}
+using qxdouble::ThisModule;
 
 class RecordingReporter final : public IErrorInterface {
 public:

@@ -20,12 +20,7 @@
 
 namespace {
 
-HMODULE ThisModule() {
-    HMODULE m = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCWSTR>(&ThisModule), &m);
-    return m;
-}
+using qxdouble::ThisModule;
 
 std::wstring RecordedSourceFolder() {
     wchar_t folder[MAX_PATH + 1] = {};

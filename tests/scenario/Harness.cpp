@@ -186,7 +186,9 @@ std::wstring LogFolder() {
     return s + kGuid + L"\\";
 }
 
-std::vector<std::wstring> LogFiles() {
+namespace {
+// Every file of the log folder; the installer's verbose logs lie there too.
+std::vector<std::wstring> FilesInLogFolder() {
     std::vector<std::wstring> files;
     WIN32_FIND_DATAW fd;
     HANDLE h = FindFirstFileW((LogFolder() + L"*").c_str(), &fd);
@@ -197,9 +199,21 @@ std::vector<std::wstring> LogFiles() {
     FindClose(h);
     return files;
 }
+}  // namespace
+
+std::vector<std::wstring> LogFiles() {
+    std::vector<std::wstring> logs;
+    const std::wstring installerLog = L".msi.log";
+    for (const auto& f : FilesInLogFolder()) {
+        bool isInstallerLog = f.size() > installerLog.size() &&
+                              _wcsicmp(f.c_str() + f.size() - installerLog.size(), installerLog.c_str()) == 0;
+        if (!isInstallerLog) logs.push_back(f);
+    }
+    return logs;
+}
 
 void ClearLogs() {
-    for (const auto& f : LogFiles()) DeleteFileW(f.c_str());
+    for (const auto& f : FilesInLogFolder()) DeleteFileW(f.c_str());
 }
 
 std::vector<LogRecord> ParseLog(const std::string& bytes, bool* wellFormed) {
