@@ -1,0 +1,203 @@
+#!/usr/bin/env bash
+# The launcher's benchmark under Wine, in one run on one fresh Wine prefix:
+# installs what is missing, builds, measures, prints the table and writes
+# bench/RESULTS.md. Usage: ./bench/run.sh
+#   QX_BUILD_DIR=/abs/path      another build folder (default: build/)
+#   QX_BENCH_RUNS=N             timed runs of each figure (default 15; the
+#                               log and copy figures take fewer, see below)
+# Every figure is the median of its timed runs; one warm-up run of each
+# program comes first and is not counted.
+set -euo pipefail
+bench="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+root="$(dirname "$bench")"
+build="${QX_BUILD_DIR:-$root/build}"
+runs="${QX_BENCH_RUNS:-15}"
+log_runs=$(( runs > 9 ? 9 : runs ))
+copy_runs=$(( runs > 11 ? 11 : runs ))
+t_start=$(date +%s)
+
+bash "$root/cmake/install-deps.sh"
+cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+  -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" -j"$(nproc)"
+cmake --build "$build" --target qx_bench -j"$(nproc)"
+t_built=$(date +%s)
+
+data="$build/bench-data"
+rm -rf "$data"
+mkdir -p "$data"
+uptime >"$data/load-before.txt"
+
+# shellcheck source=../cmake/wine-env.sh
+source "$root/cmake/wine-env.sh"
+export WINEPREFIX="$build/bench-prefix"
+rm -rf "$WINEPREFIX"
+qx_wine_start "$build"
+trap qx_wine_stop EXIT
+t_prefix=$(date +%s)
+
+guid='{7E21C5B9-3D40-4F8A-9C62-1B5E8D0A4F73}'
+drive="$WINEPREFIX/drive_c"
+tools="$build/bench"
+installed_file="$drive/Program Files/Selkirk-Vane/QX Prism P4000 Series/QXPRP4005.inf"
+
+# Wine's console output carries CR; only the result lines are kept.
+results() { tr -d '\r' | grep -a -E '^(created|copy_us|walk_us|written|error)=' || true; }
+launch() { wine64 "$tools/bench_launch.exe" "$@" </dev/null 2>/dev/null | results; }
+uninstall() { wine64 msiexec /x "$guid" /qn </dev/null >/dev/null 2>&1 || true; }
+launcher_logs() { find "$drive/users" -path "*$guid*" -name '~qx*.log' ! -name '*.msi.log' 2>/dev/null; }
+clear_logs() { find "$drive/users" -path "*$guid*" -name '~qx*' -delete 2>/dev/null || true; }
+state() { [ -f "$installed_file" ] && echo 1 || echo 0; }
+step() { echo "[$(( $(date +%s) - t_start ))s] $*"; }
+
+# ---- staging ----------------------------------------------------------------
+mkdir -p "$drive/bench"
+# The product folder as it ships, and the same with the install-actions double.
+cp -r "$build/product" "$drive/bench/install"
+cp -r "$build/product" "$drive/bench/latency"
+cp "$build/tests/doubles/actions/QXVInstallActions64.dll" "$drive/bench/latency/"
+python3 "$bench/make_tree.py" "$drive/bench/tree-src" >"$data/tree.txt"
+mkdir -p "$drive/bench/tree-empty" "$drive/bench/log"
+
+# ---- 1. the demo installation: launcher against msiexec -----------------------
+# The module sets INSTALLUILEVEL_REDUCED, which is msiexec's /qr. The third
+# variant adds the verbose, line-flushed installer log the module enables.
+step "installation: $runs runs (+1 warm-up) each of the launcher, msiexec /qr, msiexec /qr with the module's log"
+install_one() {
+  local kind="$1" run="$2" line
+  uninstall
+  clear_logs
+  rm -f "$drive/bench/msiexec-verbose.log"
+  case "$kind" in
+    launcher) line=$(launch 'C:\bench\install\QXVSetup64.exe' CALLER=SETUP) ;;
+    msiexec) line=$(launch msiexec /i 'C:\bench\install\QXPRP4005.msi' /qr) ;;
+    msiexec_log) line=$(launch msiexec /i 'C:\bench\install\QXPRP4005.msi' /qr /l*v+! 'C:\bench\msiexec-verbose.log') ;;
+  esac
+  echo "kind=$kind run=$run $line installed=$(state)" >>"$data/install.txt"
+  if [ "$kind" = launcher ]; then
+    local log
+    log=$(launcher_logs | head -n1)
+    if [ -n "$log" ]; then cp "$log" "$data/install-launcher-$run.log"; fi
+  fi
+}
+for run in $(seq 0 "$runs"); do
+  # The order turns each round, so no variant always follows the same one.
+  case $(( run % 3 )) in
+    0) order="launcher msiexec msiexec_log" ;;
+    1) order="msiexec msiexec_log launcher" ;;
+    2) order="msiexec_log launcher msiexec" ;;
+  esac
+  for kind in $order; do install_one "$kind" "$run"; done
+done
+uninstall
+
+# ---- 2. the launcher's own latency, with the install-actions double -----------
+# Default window handling first, then with Wine's X11 driver told not to
+# hand windows to a window manager (there is none under Xvfb).
+latency_series() {
+  local wm="$1" unlock="$2" tag="latency-$1-unlock$2"
+  printf 'unlock=%s\n' "$unlock" >"$drive/bench/latency/actions-script.txt"
+  rm -f "$drive/bench/latency/actions-record.txt"
+  clear_logs
+  launch --repeat $(( runs + 1 )) 'C:\bench\latency\QXVSetup64.exe' CALLER=SETUP >"$data/$tag.txt"
+  tr -d '\r' <"$drive/bench/latency/actions-record.txt" >"$data/$tag.record.txt"
+  mkdir -p "$data/$tag.logs"
+  launcher_logs | while read -r f; do cp "$f" "$data/$tag.logs/"; done
+}
+step "latency: $runs runs (+1 warm-up) for each of unlock=1 and unlock=0"
+latency_series managed 1
+latency_series managed 0
+# One traced run: where the time between the worker's end and the exit goes.
+printf 'unlock=0\n' >"$drive/bench/latency/actions-script.txt"
+WINEDEBUG=+timestamp,+tid,fixme+event,+dialog wine64 'C:\bench\latency\QXVSetup64.exe' CALLER=SETUP \
+  </dev/null >/dev/null 2>"$data/latency-trace.txt" || true
+# A bare dialog of the popup's style: what ending it costs, hidden first or not.
+for run in 1 2 3; do
+  for mode in end hide; do
+    wine64 "$tools/bench_dialogend.exe" "$mode" </dev/null 2>/dev/null | tr -d '\r' | grep -a '^hide_ms=' |
+      sed "s/^/mode=$mode run=$run /" >>"$data/dialogend.txt" || true
+  done
+done
+step "latency without a window-manager hand-over (X11 driver Managed=N)"
+wine64 reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f </dev/null >/dev/null 2>&1
+latency_series unmanaged 1
+latency_series unmanaged 0
+wine64 reg delete 'HKCU\Software\Wine\X11 Driver' /v Managed /f </dev/null >/dev/null 2>&1
+
+# Wine's process start and end on their own: an empty program, bare and
+# importing the launcher's system DLLs.
+step "empty programs: $runs runs (+1 warm-up) each"
+for variant in empty empty_imports; do
+  rm -f "$drive/bench/$variant.txt"
+  launch --repeat $(( runs + 1 )) "$tools/bench_$variant.exe" "C:\\bench\\$variant.txt" >"$data/$variant.txt"
+  tr -d '\r' <"$drive/bench/$variant.txt" >"$data/$variant.entered.txt"
+done
+
+# ---- 3. the log ------------------------------------------------------------------
+step "log: $log_runs runs (+1 warm-up) of one writer and of four processes"
+single_records=5000
+fan_records=2500
+for run in $(seq 0 "$log_runs"); do
+  rm -f "$drive/bench/log/"*
+  wine64 "$tools/bench_logwriter.exe" single 'C:\bench\log\one.log' "$single_records" </dev/null 2>/dev/null |
+    results | sed "s/^/run=$run /" >>"$data/log-single.txt"
+  echo "run=$run in_file=$(grep -a -c '^LOG TYPE: ' "$drive/bench/log/one.log" || true)" >>"$data/log-single.file.txt"
+  wine64 "$tools/bench_logwriter.exe" fan 'C:\bench\log\four.log' "$fan_records" 4 </dev/null 2>/dev/null |
+    results | sed "s/^/run=$run /" >>"$data/log-fan.txt"
+  echo "run=$run in_file=$(grep -a -c '^LOG TYPE: ' "$drive/bench/log/four.log" || true)" >>"$data/log-fan.file.txt"
+done
+
+# ---- 4. the cache copy against xcopy -----------------------------------------
+step "cache copy: $copy_runs runs (+1 warm-up) of CopyInstallSource, xcopy /E /Y, xcopy of an empty folder, a plain copy"
+tree_stats() { echo "files=$(find "$1" -type f | wc -l) bytes=$(find "$1" -type f -printf '%s\n' | awk '{s+=$1} END {print s+0}')"; }
+for run in $(seq 0 "$copy_runs"); do
+  case $(( run % 4 )) in
+    0) order="cache xcopy empty profile" ;;
+    1) order="xcopy profile cache empty" ;;
+    2) order="profile empty xcopy cache" ;;
+    3) order="empty cache profile xcopy" ;;
+  esac
+  for kind in $order; do
+    rm -rf "$drive/bench/tree-out"
+    sync
+    case "$kind" in
+      cache)
+        line=$(WINEPATH="Z:${build//\//\\}\\product" wine64 "$tools/bench_launch.exe" "$tools/bench_cachecopy.exe" \
+                 'C:\bench\tree-src' 'C:\bench\tree-out' </dev/null 2>/dev/null | results | tr '\n' ' ') ;;
+      xcopy) line=$(launch xcopy /E /Y 'C:\bench\tree-src' 'C:\bench\tree-out\') ;;
+      empty) line=$(launch xcopy /E /Y 'C:\bench\tree-empty' 'C:\bench\tree-out\') ;;
+      profile) line=$(wine64 "$tools/bench_copyprofile.exe" 'C:\bench\tree-src' 'C:\bench\tree-out' </dev/null 2>/dev/null |
+                        results) ;;
+    esac
+    echo "kind=$kind run=$run $line $(tree_stats "$drive/bench/tree-out")" >>"$data/copy.txt"
+  done
+done
+rm -rf "$drive/bench/tree-out"
+
+uptime >"$data/load-after.txt"
+t_end=$(date +%s)
+
+# ---- 5. sizes and imports, machine, report --------------------------------------
+{
+  echo "cpu=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')"
+  echo "cores=$(nproc)"
+  echo "memory_kb=$(awk '/MemTotal/ {print $2}' /proc/meminfo)"
+  echo "kernel=$(uname -sr)"
+  echo "wine=$(wine64 --version 2>/dev/null)"
+  echo "compiler=$(x86_64-w64-mingw32-g++-posix --version | head -n1)"
+  echo "mingw_runtime=$(dpkg-query -W -f='${Version}' mingw-w64-x86-64-dev 2>/dev/null)"
+  echo "binutils=$(dpkg-query -W -f='${Version}' binutils-mingw-w64-x86-64 2>/dev/null)"
+  echo "msitools=$(dpkg-query -W -f='${Version}' msitools 2>/dev/null)"
+  echo "display=$([ -n "$QX_XVFB_PID" ] && echo "Xvfb started by the benchmark, no window manager" || echo "existing display $DISPLAY")"
+  echo "runs=$runs"
+  echo "log_runs=$log_runs"
+  echo "copy_runs=$copy_runs"
+  echo "single_records=$single_records"
+  echo "fan_records=$fan_records"
+  echo "seconds_build=$(( t_built - t_start ))"
+  echo "seconds_prefix=$(( t_prefix - t_built ))"
+  echo "seconds_measure=$(( t_end - t_prefix ))"
+} >"$data/machine.txt"
+python3 "$bench/report.py" --data "$data" --product "$build/product" \
+  --objdump x86_64-w64-mingw32-objdump --out "$bench/RESULTS.md"
+echo "Benchmark took $(( $(date +%s) - t_start )) s in all (build $(( t_built - t_start )) s); written to bench/RESULTS.md"

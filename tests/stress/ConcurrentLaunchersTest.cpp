@@ -1,0 +1,89 @@
+// Ten launchers released at the same instant, round after round: the guard
+// lets exactly one of them install, every other one is refused with the
+// system's message and ends, and the log they all share stays whole.
+#include <set>
+
+#include <gtest/gtest.h>
+
+#include "tests/stress/StressHarness.h"
+
+namespace qxstress {
+namespace {
+
+constexpr int kLaunchers = 10;
+constexpr int kRounds = 5;
+constexpr char kRefusedLine[] = "Another Installation is In Progress (__QXVSetupInProgress Mutex is present)";
+
+TEST(StressLaunchers, TenStartedAtOnceOneInstallsTheOthersAreRefused) {
+    DeleteKey(HKEY_LOCAL_MACHINE, kPendingRebootKey);
+    DeleteKey(HKEY_LOCAL_MACHINE, kLogLevelKey);
+    const std::wstring folder = MakeLauncherFolder(L"C:\\qxtest\\StressLaunchers\\", kInstallScenario);
+    // The winner holds the guard well past the time the others need to
+    // reach it.
+    WriteActionsScript(folder, "result=0\ndelay_ms=3000\n");
+    const auto refusalWords = Words(SystemText(ERROR_INSTALL_ALREADY_RUNNING));
+
+    for (int round = 0; round < kRounds; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        ClearLogs();
+        DeleteFileW((folder + L"actions-record.txt").c_str());
+
+        std::vector<Child> launchers;
+        StartOptions options;
+        options.commandLine = L"\"" + folder + L"QXVSetup64.exe\" CALLER=SETUP";
+        options.suspended = true;
+        for (int i = 0; i < kLaunchers; ++i) {
+            launchers.push_back(Child::Start(folder + L"QXVSetup64.exe", options));
+            ASSERT_TRUE(launchers.back().Started());
+        }
+        for (auto& l : launchers) l.Resume();
+
+        // Boxes are answered only once all the refusals are up, so that no
+        // latecomer can arrive after every other launcher has ended.
+        std::map<DWORD, std::wstring> refusedBy;   // process -> text shown
+        std::set<HWND> boxes;
+        const DWORD start = GetTickCount();
+        bool answering = false;
+        for (;;) {
+            size_t ended = 0;
+            for (const auto& l : launchers) ended += l.Ended();
+            if (ended == launchers.size()) break;
+            ASSERT_LT(GetTickCount() - start, 120000u) << ended << " of " << kLaunchers << " ended";
+            for (const ShownWindow& w : TopLevelWindows()) {
+                if (w.windowClass != L"#32770" || w.caption != kLauncherCaption || !IsWindowVisible(w.window)) continue;
+                if (!refusedBy.count(w.processId)) {
+                    Sleep(200);   // let it finish its set-up before reading it
+                    refusedBy[w.processId] = ControlText(w.window, 0xFFFF);
+                }
+                boxes.insert(w.window);
+                if (answering) PostMessageW(w.window, WM_COMMAND, IDOK, 0);
+            }
+            answering = answering || refusedBy.size() >= kLaunchers - 1 || GetTickCount() - start > 60000;
+            Sleep(100);
+        }
+
+        EXPECT_EQ(RecordLines(folder + L"actions-record.txt").size(), 1u) << "exactly one installation";
+        EXPECT_EQ(refusedBy.size(), static_cast<size_t>(kLaunchers - 1)) << "every other launcher was refused";
+        EXPECT_EQ(boxes.size(), refusedBy.size()) << "one message box each";
+        for (const auto& [pid, text] : refusedBy) EXPECT_EQ(Words(text), refusalWords) << "process " << pid;
+        size_t unrefused = 0;
+        for (const auto& l : launchers) {
+            unrefused += !refusedBy.count(l.Id());
+            EXPECT_LT(l.ExitCode(), 0xC0000000u) << "ended by an exception";
+        }
+        EXPECT_EQ(unrefused, 1u) << "the one that installed showed no refusal";
+
+        bool wellFormed = false;
+        const auto records = AllLogRecords(&wellFormed);
+        EXPECT_TRUE(wellFormed) << "ten writers at once leave only whole records";
+        EXPECT_EQ(CountText(records, "Inside QXVSetup.exe"), static_cast<size_t>(kLaunchers));
+        EXPECT_EQ(CountText(records, kRefusedLine), static_cast<size_t>(kLaunchers - 1));
+        EXPECT_EQ(CountText(records, "Showing Hourglass"), 1u);
+        EXPECT_EQ(CountText(records, "Exiting MsiThreadproc"), 1u);
+    }
+    DeleteKey(HKEY_LOCAL_MACHINE, kSourceRecordKey);
+    RemoveTree(CacheFolder());
+}
+
+}  // namespace
+}  // namespace qxstress

@@ -1,0 +1,177 @@
+// DLLs planted in the current folder and on PATH under the names of the
+// modules the launcher loads at run time: the launcher takes its modules
+// from its own folder and the system's only, so a planted one is never
+// loaded, even when the launcher's own copy is missing.
+#include <gtest/gtest.h>
+
+#include "tests/stress/StressHarness.h"
+
+#include <psapi.h>
+#include <shlobj.h>
+
+namespace qxstress {
+namespace {
+
+constexpr wchar_t kRoot[] = L"C:\\qxtest\\StressDllPlanting\\";
+
+std::wstring Lower(std::wstring s) {
+    CharLowerBuffW(s.data(), static_cast<DWORD>(s.size()));
+    return s;
+}
+
+std::vector<std::wstring> LoadedModules(HANDLE process) {
+    std::vector<std::wstring> paths;
+    HMODULE modules[512];
+    DWORD needed = 0;
+    if (!EnumProcessModulesEx(process, modules, sizeof modules, &needed, LIST_MODULES_ALL)) return paths;
+    for (DWORD i = 0; i < needed / sizeof(HMODULE) && i < 512; ++i) {
+        wchar_t path[MAX_PATH] = {};
+        if (GetModuleFileNameExW(process, modules[i], path, MAX_PATH)) paths.push_back(path);
+    }
+    return paths;
+}
+
+// The pending-reboot text as the launcher makes it from a resource module.
+std::vector<std::wstring> RebootWords(const std::wstring& module) {
+    HMODULE res = LoadLibraryExW(module.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    const wchar_t* text = nullptr;
+    const int n = res ? LoadStringW(res, 15002, reinterpret_cast<LPWSTR>(&text), 0) : 0;
+    const std::wstring definition = n > 0 ? std::wstring(text, static_cast<size_t>(n)) : L"";
+    if (res) FreeLibrary(res);
+    wchar_t* formatted = nullptr;
+    FormatMessageW(FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ALLOCATE_BUFFER | 60, definition.c_str(), 0, 0,
+                   reinterpret_cast<LPWSTR>(&formatted), 0, nullptr);
+    std::wstring s = formatted ? formatted : L"";
+    if (formatted) LocalFree(formatted);
+    return Words(s);
+}
+
+class StressDllPlanting : public ::testing::Test {
+protected:
+    void SetUp() override {
+        DeleteKey(HKEY_LOCAL_MACHINE, kPendingRebootKey);
+        DeleteKey(HKEY_LOCAL_MACHINE, kLogLevelKey);
+        RemoveTree(kRoot);
+        cwd_ = std::wstring(kRoot) + L"cwd\\";
+        path_ = std::wstring(kRoot) + L"path\\";
+        const std::wstring planted = BuildDir() + L"tests\\stress\\planted.dll";
+        for (const auto& f : {cwd_, path_}) {
+            SHCreateDirectoryExW(nullptr, f.c_str(), nullptr);
+            ASSERT_TRUE(CopyInto(planted, f, L"QXVSetupRES64.dll"));
+            ASSERT_TRUE(CopyInto(planted, f, L"QXPRP4005P64.dll"));
+        }
+    }
+    void TearDown() override {
+        DeleteKey(HKEY_LOCAL_MACHINE, kPendingRebootKey);
+        DeleteKey(HKEY_LOCAL_MACHINE, kSourceRecordKey);
+        RemoveTree(CacheFolder());
+        RemoveTree(kRoot);
+    }
+
+    // Starts the launcher with the planted folders as its current folder
+    // and first on its PATH.
+    Child Start(const std::wstring& folder, const std::wstring& args) {
+        wchar_t path[8192] = {};
+        GetEnvironmentVariableW(L"PATH", path, 8192);
+        StartOptions options;
+        options.commandLine = L"\"" + folder + L"QXVSetup64.exe\"" + (args.empty() ? L"" : L" " + args);
+        options.currentFolder = cwd_;
+        options.environment = {{L"PATH", path_ + L";" + path}};
+        options.outputFile = std::wstring(kRoot) + L"output.txt";
+        return Child::Start(folder + L"QXVSetup64.exe", options);
+    }
+
+    void ExpectNothingPlantedLoaded() {
+        for (const auto& f : {cwd_, path_})
+            EXPECT_FALSE(FileExists(f + L"planted-loads.txt"))
+                << "a planted DLL was loaded:\n" << Narrow(ReadUtf8(f + L"planted-loads.txt"));
+    }
+
+    std::wstring cwd_, path_;
+};
+
+TEST_F(StressDllPlanting, ResourceModuleMissingFromTheLaunchersFolder) {
+    const std::wstring folder = MakeLauncherFolder(std::wstring(kRoot) + L"app\\", kInstallScenario & ~kWithResourceModule);
+    {
+        SCOPED_TRACE("forwarded to the Pad");
+        Child launcher = Start(folder, L"");
+        ASSERT_TRUE(launcher.Started());
+        const Outcome outcome = WaitForEnd(launcher, 30000);
+        EXPECT_TRUE(outcome.ended && !outcome.crashed);
+        ExpectNothingPlantedLoaded();
+    }
+    {
+        SCOPED_TRACE("pending reboot, looked at while its message is up");
+        ASSERT_TRUE(SetDword(HKEY_LOCAL_MACHINE, kPendingRebootKey, L"Marker", 1));
+        Child launcher = Start(folder, L"CALLER=SETUP");
+        ASSERT_TRUE(launcher.Started());
+        HWND box = nullptr;
+        for (int i = 0; i < 200 && !box; ++i) {
+            for (const auto& w : TopLevelWindows(launcher.Id()))
+                if (w.windowClass == L"#32770" && w.caption == kLauncherCaption) box = w.window;
+            if (!box) Sleep(100);
+        }
+        ASSERT_NE(box, nullptr) << "no pending-reboot message";
+        const std::wstring system = L"c:\\windows\\system32\\";
+        const auto modules = LoadedModules(launcher.Handle());
+        EXPECT_GT(modules.size(), 5u);
+        for (const auto& m : modules) {
+            const std::wstring lower = Lower(m);
+            const std::wstring dir = lower.substr(0, lower.find_last_of(L'\\') + 1);
+            // The common controls the manifest asks for come from the system's side-by-side store.
+            const bool sideBySide = lower.rfind(L"c:\\windows\\winsxs\\", 0) == 0;
+            EXPECT_TRUE(dir == Lower(folder) || dir == system || sideBySide) << "loaded from elsewhere: " << Narrow(m);
+        }
+        const Outcome outcome = WaitForEnd(launcher, 30000);
+        EXPECT_TRUE(outcome.ended && !outcome.crashed);
+        DeleteKey(HKEY_LOCAL_MACHINE, kPendingRebootKey);
+        ExpectNothingPlantedLoaded();
+    }
+    {
+        SCOPED_TRACE("failed installation without the error module");
+        const std::wstring noReporter = MakeLauncherFolder(
+            std::wstring(kRoot) + L"app2\\", kInstallScenario & ~kWithResourceModule & ~kWithRecordingReporter);
+        WriteActionsScript(noReporter, "result=1603\n");
+        ClearLogs();
+        Child launcher = Start(noReporter, L"CALLER=SETUP");
+        ASSERT_TRUE(launcher.Started());
+        const Outcome outcome = WaitForEnd(launcher, 30000);
+        EXPECT_TRUE(outcome.ended && !outcome.crashed);
+        EXPECT_EQ(RecordLines(noReporter + L"actions-record.txt").size(), 1u);
+        bool wellFormed = false;
+        EXPECT_EQ(CountText(AllLogRecords(&wellFormed), "Could not load error reproting module"), 1u);
+        ExpectNothingPlantedLoaded();
+    }
+}
+
+TEST_F(StressDllPlanting, OwnFolderComesFirstAndTheErrorModuleStillLoads) {
+    const std::wstring folder = MakeLauncherFolder(std::wstring(kRoot) + L"app\\", kInstallScenario);
+    {
+        SCOPED_TRACE("pending reboot: the text of the launcher's own resource module");
+        ASSERT_TRUE(SetDword(HKEY_LOCAL_MACHINE, kPendingRebootKey, L"Marker", 1));
+        Child launcher = Start(folder, L"CALLER=SETUP");
+        ASSERT_TRUE(launcher.Started());
+        const Outcome outcome = WaitForEnd(launcher, 30000);
+        EXPECT_TRUE(outcome.ended && !outcome.crashed);
+        ASSERT_EQ(outcome.messages.size(), 1u);
+        const auto expected = RebootWords(folder + L"QXVSetupRES64.dll");
+        ASSERT_FALSE(expected.empty());
+        EXPECT_EQ(Words(outcome.messages[0]), expected);
+        DeleteKey(HKEY_LOCAL_MACHINE, kPendingRebootKey);
+    }
+    {
+        SCOPED_TRACE("failed installation: the error module beside the launcher reports it");
+        WriteActionsScript(folder, "result=1603\n");
+        Child launcher = Start(folder, L"CALLER=SETUP");
+        ASSERT_TRUE(launcher.Started());
+        const Outcome outcome = WaitForEnd(launcher, 30000);
+        EXPECT_TRUE(outcome.ended && !outcome.crashed);
+        const std::wstring reports = ReadUtf8(folder + L"report-record.txt");
+        EXPECT_NE(reports.find(L"message=" + SystemText(1603)), std::wstring::npos)
+            << "loaded by its full path and called: " << Narrow(reports);
+    }
+    ExpectNothingPlantedLoaded();
+}
+
+}  // namespace
+}  // namespace qxstress
