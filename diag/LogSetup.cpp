@@ -5,9 +5,14 @@
 #include "framework/BoundedText.h"
 
 void InitializeLog(wchar_t* logFile) {
+    CLogger& logger = CLogger::Instance();
     wchar_t folder[MAX_PATH] = {};
     DWORD n = GetTempPathW(MAX_PATH, folder);
-    if (n == 0 || n >= MAX_PATH) folder[0] = L'\0';
+    if (n == 0 || n >= MAX_PATH) {
+        // No temporary folder: no log, rather than one at the drive's root.
+        logger.AddLevel(ReadLogLevel());
+        return;
+    }
     size_t len = qx::BoundedLength(folder, MAX_PATH);
     if (len == 0 || folder[len - 1] != L'\\') qx::BoundedAppend(folder, MAX_PATH, L"\\");
     qx::BoundedAppend(folder, MAX_PATH, kProductGuid);
@@ -27,7 +32,6 @@ void InitializeLog(wchar_t* logFile) {
         }
     }
 
-    CLogger& logger = CLogger::Instance();
     logger.SetLogFile(logFile);
     logger.AddLevel(ReadLogLevel());
 }

@@ -1,5 +1,6 @@
 #include "worker/CacheInstallSource.h"
 
+#include <cwctype>
 #include <string>
 
 #include "cache/CacheCopy.h"
@@ -7,6 +8,17 @@
 #include "cache/SourcePaths.h"
 #include "diag/Logger.h"
 #include "framework/BoundedText.h"
+
+bool IsBracedGuid(const wchar_t* text) {
+    // {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}
+    if (!text || qx::BoundedLength(text, 39) != 38 || text[0] != L'{' || text[37] != L'}') return false;
+    for (int i = 1; i < 37; ++i) {
+        const wchar_t c = text[i];
+        const bool dash = (i == 9 || i == 14 || i == 19 || i == 24);
+        if (dash ? c != L'-' : !iswxdigit(c)) return false;
+    }
+    return true;
+}
 
 void CacheInstallSource(const wchar_t* manufacturer, const wchar_t* productName, const wchar_t* productCode,
                         CachedSource& cached) {
@@ -25,7 +37,13 @@ void CacheInstallSource(const wchar_t* manufacturer, const wchar_t* productName,
     if (!cached.usable) {
         LogError(L"Install source cache not used: %s", reason.c_str());
     } else if (CompareStringOrdinal(sourceFolder, -1, cacheFolder, -1, TRUE) != CSTR_EQUAL) {
-        CacheSourcePath(manufacturer, productCode);
+        // The product code names the record's key: anything but a GUID could
+        // name another key of the manufacturer's (its pending-reboot key, say).
+        if (IsBracedGuid(productCode)) {
+            CacheSourcePath(manufacturer, productCode);
+        } else {
+            LogError(L"Source path not recorded: the product code is not a GUID");
+        }
         CopyInstallSource(sourceFolder, cacheFolder);
     }
     if (cached.usable) qx::BoundedCopy(cached.cacheFolder, MAX_PATH, cacheFolder);

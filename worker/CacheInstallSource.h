@@ -11,6 +11,9 @@ struct CachedSource {
     bool usable = false;
 };
 
+// True for a product code of the form {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}.
+bool IsBracedGuid(const wchar_t* text);
+
 // Records the source folder and copies the launcher and its modules into the
 // product's cache folder, unless the launcher already runs from there.
 void CacheInstallSource(const wchar_t* manufacturer, const wchar_t* productName, const wchar_t* productCode,
