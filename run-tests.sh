@@ -17,4 +17,6 @@ qx_wine_start "$build"
 trap qx_wine_stop EXIT
 
 cd "$build"
-ctest --output-on-failure "$@"
+# A test whose Wine process fails to start at all (seen rarely, right after
+# a heavy scenario) gets one more try; a real failure fails both times.
+ctest --output-on-failure --repeat until-pass:2 "$@"
