@@ -1,17 +1,24 @@
 #include "cache/CacheCopy.h"
 
-#include <shellapi.h>
 #include <shlobj.h>
 #include <shlwapi.h>
 
 #include <string>
+#include <vector>
 
 #include "app/ProductIdentity.h"
 #include "cache/CacheFolderGuard.h"
 #include "diag/Logger.h"
 #include "framework/BoundedText.h"
+#include "framework/FileLinks.h"
 
 namespace {
+
+// Folders below the cache folder are copied this deep at most.
+constexpr int kMaxDepth = 32;
+// The copy is written beside its destination under this suffix, then
+// renamed over it.
+constexpr wchar_t kNewFileSuffix[] = L".qxnew";
 
 // Joins name onto folder. False when the whole path does not fit: a cut
 // path would name a different file.
@@ -51,44 +58,95 @@ bool IsSameOrInside(const std::wstring& inner, const std::wstring& outer) {
     return inner.size() == outer.size() || outer.back() == L'\\' || inner[outer.size()] == L'\\';
 }
 
-void CopyOneFile(const wchar_t* source, const wchar_t* destination) {
-    if (Canonical(source) == Canonical(destination)) return;
-    CopyFileW(source, destination, FALSE);
+// Removes the file or link at path, never anything a link points at: only
+// an entry that the handle holds itself is deleted. linksOnly leaves files.
+bool RemoveEntryAt(const std::wstring& path, bool linksOnly) {
+    qx::UniqueHandle entry;
+    std::wstring final;
+    bool isFolder = false;
+    const qx::EntryCheck check = qx::OpenChecked(path, DELETE | FILE_WRITE_ATTRIBUTES, entry, final, &isFolder);
+    const bool removable = check == qx::EntryCheck::kLinkItself ||
+                           (!linksOnly && check == qx::EntryCheck::kItself && !isFolder);
+    if (!removable || !qx::DeleteThroughHandle(entry.get())) return false;
+    entry.reset();   // the deletion happens as the handle closes
+    return true;
 }
 
-void CopyLevel(const wchar_t* source, const wchar_t* destination) {
+// Writes the copy under a new name beside the destination, then renames it
+// over the destination: a rename replaces the entry itself, so whatever
+// stands there, a link included, is never written through.
+void CopyOneFile(const wchar_t* source, const std::wstring& destination) {
+    const std::wstring fresh = destination + kNewFileSuffix;
+    if (fresh.size() >= MAX_PATH) return;
+    // A leftover of an interrupted copy goes first. The copy itself never
+    // replaces anything, so it fails rather than write through a link.
+    RemoveEntryAt(fresh, false);
+    if (!CopyFileW(source, fresh.c_str(), TRUE)) return;
+    if (MoveFileExW(fresh.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING)) return;
+    if (RemoveEntryAt(destination, true) &&
+        MoveFileExW(fresh.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING))
+        return;
+    LogError(L"Install source cache: not replaced: %s", destination.c_str());
+    RemoveEntryAt(fresh, false);
+}
+
+// The destination folder for a level: created when missing, and used only
+// when it is a folder of its own. finalPath receives its resolved path.
+bool OpenDestination(const std::wstring& path, bool createParents, qx::UniqueHandle& folder, std::wstring& finalPath) {
+    bool isFolder = false;
+    qx::EntryCheck check = qx::OpenChecked(path, FILE_LIST_DIRECTORY, folder, finalPath, &isFolder);
+    if (check == qx::EntryCheck::kLinkItself) {
+        folder.reset();
+        if (RemoveEntryAt(path, true)) check = qx::EntryCheck::kUnknown;
+    }
+    if (check == qx::EntryCheck::kUnknown && GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        if (createParents) {
+            SHCreateDirectoryExW(nullptr, path.c_str(), nullptr);
+        } else {
+            CreateDirectoryW(path.c_str(), nullptr);
+        }
+        check = qx::OpenChecked(path, FILE_LIST_DIRECTORY, folder, finalPath, &isFolder);
+    }
+    if (check == qx::EntryCheck::kItself && isFolder) return true;
+    if (check == qx::EntryCheck::kLinkItself || check == qx::EntryCheck::kElsewhere)
+        LogError(L"Install source cache: link not followed: %s", path.c_str());
+    folder.reset();
+    return false;
+}
+
+void CopyLevel(const wchar_t* source, const wchar_t* destination, bool createParents, int depth) {
     wchar_t pattern[MAX_PATH];
-    HANDLE search = INVALID_HANDLE_VALUE;
+    qx::UniqueFind search;
     WIN32_FIND_DATAW entry = {};
-    if (JoinPath(pattern, source, L"*.dll")) search = FindFirstFileW(pattern, &entry);
+    if (JoinPath(pattern, source, L"*.dll")) search.reset(FindFirstFileW(pattern, &entry));
 
-    SHCreateDirectoryExW(nullptr, destination, nullptr);
-    // Taken after the creation, so that the long form of the name exists.
-    const std::wstring target = Canonical(destination);
+    // Held open while this level is filled, so it cannot be swapped.
+    qx::UniqueHandle held;
+    std::wstring target;
+    if (!OpenDestination(destination, createParents, held, target)) return;
+    const std::wstring self = Canonical(destination);
 
-    if (search != INVALID_HANDLE_VALUE) {
+    if (search) {
         do {
             if (wcscmp(entry.cFileName, L".") == 0 || wcscmp(entry.cFileName, L"..") == 0) continue;
             wchar_t from[MAX_PATH];
-            wchar_t to[MAX_PATH];
-            if (!JoinPath(from, source, entry.cFileName) || !JoinPath(to, destination, entry.cFileName)) continue;
+            const std::wstring to = qx::JoinName(target, entry.cFileName);
+            if (!JoinPath(from, source, entry.cFileName) || to.size() >= MAX_PATH) continue;
             if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
                 // A destination inside this folder would be copied into
                 // itself, deeper at every pass.
-                if (IsSameOrInside(target, Canonical(from))) continue;
-                CreateDirectoryW(to, nullptr);
-                CopyLevel(from, to);
+                if (depth >= kMaxDepth || IsSameOrInside(self, Canonical(from))) continue;
+                CopyLevel(from, to.c_str(), false, depth + 1);
             } else {
                 CopyOneFile(from, to);
             }
-        } while (FindNextFileW(search, &entry));
-        FindClose(search);
+        } while (FindNextFileW(search.get(), &entry));
     }
 
     for (const wchar_t* launcher : {kLauncherFile32, kLauncherFile64}) {
         wchar_t from[MAX_PATH];
-        wchar_t to[MAX_PATH];
-        if (JoinPath(from, source, launcher) && JoinPath(to, destination, launcher)) CopyOneFile(from, to);
+        if (JoinPath(from, source, launcher) && GetFileAttributesW(from) != INVALID_FILE_ATTRIBUTES)
+            CopyOneFile(from, qx::JoinName(target, launcher));
     }
 }
 
@@ -101,31 +159,45 @@ bool CopyInstallSource(const wchar_t* source, const wchar_t* destination) {
     // The same folder under two spellings: every copy would be onto itself.
     const std::wstring from = Canonical(source);
     if (from.empty() || from == Canonical(destination)) return true;
-    CopyLevel(source, destination);
+    CopyLevel(source, destination, true, 0);
     return true;
 }
 
 namespace {
 
-void DeleteEntriesOneByOne(const wchar_t* folder) {
-    wchar_t pattern[MAX_PATH] = {};
-    qx::BoundedCopy(pattern, MAX_PATH, folder);
-    if (!PathAppendW(pattern, L"*")) return;
-    WIN32_FIND_DATAW entry;
-    HANDLE search = FindFirstFileW(pattern, &entry);
-    if (search == INVALID_HANDLE_VALUE) return;
-    do {
-        if (lstrcmpW(entry.cFileName, L".") == 0 || lstrcmpW(entry.cFileName, L"..") == 0) continue;
-        wchar_t item[MAX_PATH + 1] = {};   // the extra NUL ends the shell's list
-        qx::BoundedCopy(item, MAX_PATH, folder);
-        if (!PathAppendW(item, entry.cFileName)) continue;   // never a shortened, different path
-        SHFILEOPSTRUCTW operation = {};
-        operation.wFunc = FO_DELETE;
-        operation.pFrom = item;
-        operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
-        SHFileOperationW(&operation);
-    } while (FindNextFileW(search, &entry));
-    FindClose(search);
+// Deletes what lies in the folder (held open by the caller, at path), one
+// entry at a time, each checked through the handle it is deleted with: a
+// link is removed as an entry, never entered; an entry that resolves
+// elsewhere is left alone; entries in use stay. The names are read
+// through the held handle, not looked up again by path.
+void EmptyFolder(HANDLE folder, const std::wstring& path, int depth) {
+    std::vector<std::wstring> names;
+    qx::ListFolder(folder, names);
+    for (const std::wstring& name : names) {
+        const std::wstring item = qx::JoinName(path, name);
+        if (item.size() >= MAX_PATH) continue;
+        qx::UniqueHandle handle = qx::OpenEntry(item.c_str(), DELETE | FILE_WRITE_ATTRIBUTES | FILE_LIST_DIRECTORY);
+        if (!handle) continue;   // in use, or gone
+        bool isFolder = false;
+        switch (qx::CheckEntry(handle.get(), item, &isFolder)) {
+            case qx::EntryCheck::kItself:
+                if (!isFolder) {
+                    qx::DeleteThroughHandle(handle.get());
+                } else if (depth < kMaxDepth) {
+                    EmptyFolder(handle.get(), item, depth + 1);
+                    qx::DeleteThroughHandle(handle.get());
+                }
+                break;
+            case qx::EntryCheck::kLinkItself:
+                qx::DeleteThroughHandle(handle.get());
+                break;
+            case qx::EntryCheck::kElsewhere:
+                LogError(L"DeleteInstallSourceCache : link left in place, not followed: %s", item.c_str());
+                break;
+            case qx::EntryCheck::kUnknown:
+                break;
+        }
+    }
 }
 
 }  // namespace
@@ -137,23 +209,14 @@ void DeleteInstallSourceCache(const wchar_t* cacheFolder) {
         LogError(L"DeleteInstallSourceCache : refused, %s", reason.c_str());
         return;
     }
-    // One character more than a path: the list the shell takes ends in two
-    // NULs whatever the caller's buffer holds after the text.
-    wchar_t pattern[MAX_PATH + 1] = {};
-    qx::BoundedCopy(pattern, MAX_PATH, cacheFolder);
-    if (!PathAppendW(pattern, L"*.*")) {
-        LogError(L"DeleteInstallSourceCache : refused, pattern does not fit");
+    // Held open while it is emptied, so it cannot be swapped for a link.
+    qx::UniqueHandle folder;
+    std::wstring path;
+    bool isFolder = false;
+    if (qx::OpenChecked(cacheFolder, FILE_LIST_DIRECTORY, folder, path, &isFolder) != qx::EntryCheck::kItself ||
+        !isFolder) {
+        LogError(L"DeleteInstallSourceCache : refused, not a folder of its own");
         return;
     }
-    SHFILEOPSTRUCTW operation = {};
-    operation.hwnd = nullptr;
-    operation.wFunc = FO_DELETE;
-    operation.pFrom = pattern;
-    operation.pTo = nullptr;
-    operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
-    operation.fAnyOperationsAborted = FALSE;
-    // The shell stops at the first entry it cannot delete, such as a module
-    // the launcher has loaded when it runs from the cache after a restart:
-    // then the rest goes one entry at a time, so only entries in use stay.
-    if (SHFileOperationW(&operation) != 0) DeleteEntriesOneByOne(cacheFolder);
+    EmptyFolder(folder.get(), path, 0);
 }

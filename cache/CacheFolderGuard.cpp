@@ -4,6 +4,7 @@
 
 #include <cwctype>
 
+#include "app/ProductIdentity.h"
 #include "framework/BoundedText.h"
 
 namespace {
@@ -99,7 +100,7 @@ bool ValidateCacheFolder(const wchar_t* cacheFolder, const wchar_t* manufacturer
                          std::wstring* reason) {
     if (reason) reason->clear();
     wchar_t appData[MAX_PATH] = {};
-    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, appData)))
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, appData)))
         return Fail(reason, L"application data folder not found");
     std::wstring base(appData, qx::BoundedLength(appData, MAX_PATH));
     const size_t root = RootLength(base);
@@ -109,6 +110,10 @@ bool ValidateCacheFolder(const wchar_t* cacheFolder, const wchar_t* manufacturer
 
     if (!CheckLevel(manufacturer, L"manufacturer", reason)) return false;
     if (!CheckLevel(productName, L"product name", reason)) return false;
+    // Plain names can still be another vendor's folder: only the product's
+    // own identity names the cache.
+    if (!EqualIgnoringCase(manufacturer, kManufacturer)) return Fail(reason, L"manufacturer is not the product's own");
+    if (!EqualIgnoringCase(productName, kProductName)) return Fail(reason, L"product name is not the product's own");
 
     if (base.back() != L'\\') base += L'\\';
     const std::wstring expected = base + manufacturer + L'\\' + productName + L'\\';

@@ -7,10 +7,11 @@
 
 #include <string>
 
-// True only when cacheFolder is exactly (ignoring case) the user's
+// True only when cacheFolder is exactly (ignoring case) the common
 // application-data folder, then manufacturer, then productName, then a
 // backslash, within MAX_PATH characters; each level must be one plain
-// folder name. Otherwise false, with a short reason when reason is given.
+// folder name, and the two must be the product's own manufacturer and
+// product name (ignoring case). Otherwise false, with a short reason when reason is given.
 bool ValidateCacheFolder(const wchar_t* cacheFolder, const wchar_t* manufacturer, const wchar_t* productName,
                          std::wstring* reason);
 

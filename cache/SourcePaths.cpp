@@ -46,7 +46,7 @@ DWORD GetSourcePath(wchar_t* buffer, DWORD& capacity) {
 DWORD GetCachePath(wchar_t* buffer, DWORD& capacity, const wchar_t* firstLevel, const wchar_t* secondLevel) {
     LogTrace(L"In GetCachePath");
     wchar_t path[MAX_PATH] = {};
-    if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path))) {
+    if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path))) {
         if (firstLevel) PathAppendW(path, firstLevel);
         if (secondLevel) PathAppendW(path, secondLevel);
     } else {

@@ -17,7 +17,7 @@ constexpr size_t kRegistryKeyCapacity = 256;
 // the path is copied, cut to fit the capacity.
 DWORD GetSourcePath(wchar_t* buffer, DWORD& capacity);
 
-// The user's application-data folder joined with the two levels (each
+// The machine's common application-data folder joined with the two levels (each
 // skipped when null), then one backslash. A failed folder lookup leaves
 // just the backslash. Codes and capacity as for GetSourcePath.
 DWORD GetCachePath(wchar_t* buffer, DWORD& capacity, const wchar_t* firstLevel, const wchar_t* secondLevel);

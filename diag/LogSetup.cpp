@@ -1,8 +1,37 @@
 #include "diag/LogSetup.h"
 
+#include <string>
+
 #include "app/ProductIdentity.h"
 #include "diag/Logger.h"
 #include "framework/BoundedText.h"
+#include "framework/FileLinks.h"
+#include "framework/FolderSecurity.h"
+
+namespace {
+
+// The product's log folder, created with a protected descriptor when
+// missing. Used only when it is a folder of its own (no link) owned by the
+// launcher's user, Administrators or SYSTEM: under an elevated or system
+// launcher, the temporary folder may be one where others create folders.
+// Returns the folder's resolved path with its backslash, or empty.
+std::wstring PrepareLogFolder(const wchar_t* folder) {
+    const qx::Sid user = qx::CurrentUserSid();
+    if (GetFileAttributesW(folder) == INVALID_FILE_ATTRIBUTES) {
+        qx::UniqueLocal descriptor = qx::BuildLogFolderDescriptor(user);
+        if (descriptor) qx::CreateFolderWith(folder, descriptor.get());
+    }
+    qx::UniqueHandle handle;
+    std::wstring resolved;
+    bool isFolder = false;
+    if (qx::OpenChecked(folder, READ_CONTROL, handle, resolved, &isFolder) != qx::EntryCheck::kItself || !isFolder)
+        return L"";
+    const qx::Sid owner = qx::OwnerOf(handle.get());
+    if (!qx::SameSid(owner, user) && !qx::IsAdministratorsOrSystem(owner)) return L"";
+    return qx::JoinName(resolved, L"");
+}
+
+}  // namespace
 
 void InitializeLog(wchar_t* logFile) {
     CLogger& logger = CLogger::Instance();
@@ -17,12 +46,19 @@ void InitializeLog(wchar_t* logFile) {
     if (len == 0 || folder[len - 1] != L'\\') qx::BoundedAppend(folder, MAX_PATH, L"\\");
     qx::BoundedAppend(folder, MAX_PATH, kProductGuid);
     qx::BoundedAppend(folder, MAX_PATH, L"\\");
-    CreateDirectoryW(folder, nullptr);  // usually there from an earlier run
+
+    // The path as the system resolves it: each record checks that the file
+    // it opens lies exactly there.
+    const std::wstring resolved = PrepareLogFolder(folder);
+    if (resolved.empty() || resolved.size() >= MAX_PATH) {
+        logger.AddLevel(ReadLogLevel());
+        return;
+    }
 
     // The platform picks a number no file in the folder has yet and creates
     // "~qx<hex>.tmp"; the log takes the same name with "log".
     wchar_t name[MAX_PATH] = {};
-    if (GetTempFileNameW(folder, L"~qx", 0, name) != 0) {
+    if (GetTempFileNameW(resolved.c_str(), L"~qx", 0, name) != 0) {
         DeleteFileW(name);
         size_t nameLen = qx::BoundedLength(name, MAX_PATH);
         if (nameLen > 3) {

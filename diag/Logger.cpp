@@ -2,10 +2,13 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <share.h>
+#include <fcntl.h>
+#include <io.h>
 
 #include "diag/LogRecord.h"
 #include "framework/BoundedText.h"
+#include "framework/FileLinks.h"
+#include "framework/Ownership.h"
 
 namespace {
 
@@ -27,10 +30,29 @@ int SlotOf(unsigned bit) {
     return -1;
 }
 
+// Opens the log for reading and appending in text mode, created when
+// missing. Exclusive share mode: no other writer, in any process, has the
+// file open at the same time. Never through a link: a link at the file's
+// name, or a file that resolves anywhere but at its own path, is not used.
+FILE* OpenLogFile(const wchar_t* path) {
+    const DWORD access = GENERIC_READ | GENERIC_WRITE;
+    qx::UniqueHandle file(
+        CreateFileW(path, access, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    // A new file never takes the place of anything, a dangling link included.
+    if (!file && GetLastError() == ERROR_FILE_NOT_FOUND)
+        file.reset(CreateFileW(path, access, 0, nullptr, CREATE_NEW, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    bool isFolder = true;
+    if (!file || qx::CheckEntry(file.get(), path, &isFolder) != qx::EntryCheck::kItself || isFolder) return nullptr;
+    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file.get()), _O_APPEND | _O_TEXT);
+    if (descriptor < 0) return nullptr;
+    file.release();   // the descriptor owns it now
+    FILE* stream = _fdopen(descriptor, "a+");
+    if (!stream) _close(descriptor);
+    return stream;
+}
+
 bool AppendRecord(const wchar_t* path, const char* word, const wchar_t* text) {
-    // Exclusive share mode: no other writer, in any process, has the file
-    // open at the same time.
-    FILE* file = _wfsopen(path, L"a+", _SH_DENYRW);
+    FILE* file = OpenLogFile(path);
     if (!file) return false;
     SYSTEMTIME now;
     GetSystemTime(&now);

@@ -9,7 +9,9 @@ if(NOT PREFIX)
 endif()
 execute_process(COMMAND id -un OUTPUT_VARIABLE user OUTPUT_STRIP_TRAILING_WHITESPACE)
 set(folder "${PREFIX}/drive_c/qxtest/restart-${RESULT}")
-set(cache "${PREFIX}/drive_c/users/${user}/AppData/Roaming/Selkirk-Vane/QX Prism P4000 Series")
+# The machine-wide cache; a clean start removes its manufacturer level too.
+set(maker "${PREFIX}/drive_c/ProgramData/Selkirk-Vane")
+set(cache "${maker}/QX Prism P4000 Series")
 set(logs "${PREFIX}/drive_c/users/${user}/Temp/{7E21C5B9-3D40-4F8A-9C62-1B5E8D0A4F73}")
 set(record_key "HKLM\\SOFTWARE\\Selkirk-Vane\\Installed Products\\{7E21C5B9-3D40-4F8A-9C62-1B5E8D0A4F73}")
 
@@ -22,7 +24,7 @@ function(wine)
 endfunction()
 
 # A clean start: no cache, no record, no logs of earlier runs.
-file(REMOVE_RECURSE "${folder}" "${cache}")
+file(REMOVE_RECURSE "${folder}" "${maker}")
 file(GLOB old_logs "${logs}/~qx*.log")
 if(old_logs)
   file(REMOVE ${old_logs})

@@ -3,6 +3,7 @@
 #include <cwctype>
 #include <string>
 
+#include "app/ProductIdentity.h"
 #include "cache/CacheCopy.h"
 #include "cache/CacheFolderGuard.h"
 #include "cache/SourcePaths.h"
@@ -31,21 +32,30 @@ void CacheInstallSource(const wchar_t* manufacturer, const wchar_t* productName,
     GetCachePath(cacheFolder, cacheCapacity, manufacturer, productName);
 
     // The package's texts name the folder: only the product's own folder
-    // strictly inside the application-data folder is ever used.
+    // strictly inside the common application-data folder is ever used, and
+    // only while every level of it is held open and is no link.
     std::wstring reason;
-    cached.usable = ValidateCacheFolder(cacheFolder, manufacturer, productName, &reason);
-    if (!cached.usable) {
+    const bool fromCache = CompareStringOrdinal(sourceFolder, -1, cacheFolder, -1, TRUE) == CSTR_EQUAL;
+    if (!ValidateCacheFolder(cacheFolder, manufacturer, productName, &reason) ||
+        !HoldCacheFolder(cacheFolder, !fromCache, cached.hold, &reason)) {
         LogError(L"Install source cache not used: %s", reason.c_str());
-    } else if (CompareStringOrdinal(sourceFolder, -1, cacheFolder, -1, TRUE) != CSTR_EQUAL) {
-        // The product code names the record's key: anything but a GUID could
-        // name another key of the manufacturer's (its pending-reboot key, say).
+        LogTrace(L"Out CacheInstallSource");
+        return;
+    }
+    qx::BoundedCopy(cached.cacheFolder, MAX_PATH, cacheFolder);
+    cached.emptiable = true;
+    cached.usable = cached.hold.trusted;
+    if (!cached.usable) {
+        LogError(L"Install source cache not used: %s", cached.hold.distrust.c_str());
+    } else if (!fromCache) {
+        // The record goes under the key its reader reads; a product code
+        // that is no GUID marks a package that is not to be trusted with it.
         if (IsBracedGuid(productCode)) {
-            CacheSourcePath(manufacturer, productCode);
+            CacheSourcePath(kManufacturer, kProductGuid);
         } else {
             LogError(L"Source path not recorded: the product code is not a GUID");
         }
         CopyInstallSource(sourceFolder, cacheFolder);
     }
-    if (cached.usable) qx::BoundedCopy(cached.cacheFolder, MAX_PATH, cacheFolder);
     LogTrace(L"Out CacheInstallSource");
 }

@@ -1,14 +1,21 @@
 #pragma once
 #include <windows.h>
 
+#include "cache/CacheFolderHold.h"
+
 // What caching the install source left for the rest of the run.
 struct CachedSource {
     // The cache folder, zero-filled beyond its text (the shell's list form
-    // needs the double NUL). Empty when the cache must not be used.
+    // needs the double NUL). Empty when the cache must not be touched.
     wchar_t cacheFolder[MAX_PATH] = {};
-    // False when the cache folder failed the safety check: then nothing is
-    // copied into it, deleted from it or started from it.
+    // Only administrators can write the folder: the launcher may copy
+    // itself there and have the restart start it from there.
     bool usable = false;
+    // The product's own folder, held and free of links: it may be emptied,
+    // even when it is not trusted to hold code.
+    bool emptiable = false;
+    // Held open from the caching to the end of the run.
+    CacheFolderHold hold;
 };
 
 // True for a product code of the form {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}.

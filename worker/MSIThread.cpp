@@ -60,7 +60,7 @@ UINT MSIThreadProc(LPVOID param) {
     }
 
     // A pending restart starts the launcher from the cache: keep it.
-    if (!rebootPending && cached.usable) {
+    if (!rebootPending && cached.emptiable) {
         LogTrace(L"Deleting install source cache");
         DeleteInstallSourceCache(cached.cacheFolder);
     }

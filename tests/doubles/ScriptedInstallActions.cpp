@@ -58,7 +58,7 @@ void ListFiles(const std::wstring& folder, const std::wstring& prefix, std::wstr
 
 std::wstring CacheListing() {
     wchar_t appData[MAX_PATH] = {};
-    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, 0, appData))) return L"(no appdata)";
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, appData))) return L"(no appdata)";
     std::wstring listing;
     ListFiles(std::wstring(appData) + L"\\Selkirk-Vane\\QX Prism P4000 Series\\", L"", listing);
     return listing;

@@ -1,4 +1,5 @@
 #include "tests/scenario/Harness.h"
+#include "tests/support/Links.h"
 
 #include <shellapi.h>
 #include <shlobj.h>
@@ -358,6 +359,18 @@ std::wstring Widen(const std::string& s) {
     std::wstring out(static_cast<size_t>(n), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, s.c_str(), static_cast<int>(s.size()), out.data(), n);
     return out;
+}
+
+std::wstring CacheFolder() {
+    wchar_t common[MAX_PATH] = {};
+    SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, common);
+    return std::wstring(common) + L"\\Selkirk-Vane\\QX Prism P4000 Series\\";
+}
+
+void RemoveCache() {
+    wchar_t common[MAX_PATH] = {};
+    SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, common);
+    RemoveTreeNoFollow(std::wstring(common) + L"\\Selkirk-Vane\\");
 }
 
 }  // namespace qxtest

@@ -30,6 +30,13 @@ enum FolderContents : unsigned {
 
 std::wstring FixturesDir();  // <build>\tests\fixtures\ (test packages)
 
+// The product's machine-wide cache folder:
+// <common application data>\Selkirk-Vane\QX Prism P4000 Series\ .
+std::wstring CacheFolder();
+// Removes the cache with its manufacturer level: a level an earlier case
+// left is not one the next launcher made, so it would not be trusted.
+void RemoveCache();
+
 // Writes the install-actions double's script beside it (key=value lines).
 void WriteActionsScript(const std::wstring& folder, const std::string& script);
 // The calls the install-actions double recorded: one map of fields a call.

@@ -13,12 +13,6 @@ namespace {
 constexpr wchar_t kSourceRecordKey[] =
     L"SOFTWARE\\Selkirk-Vane\\Installed Products\\{7E21C5B9-3D40-4F8A-9C62-1B5E8D0A4F73}";
 
-std::wstring CacheFolder() {
-    wchar_t appData[MAX_PATH] = {};
-    SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, 0, appData);
-    return std::wstring(appData) + L"\\Selkirk-Vane\\QX Prism P4000 Series\\";
-}
-
 std::vector<std::wstring> FilesIn(const std::wstring& folder) {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW fd;
@@ -73,12 +67,12 @@ protected:
     void SetUp() override {
         ScenarioTest::SetUp();
         DeleteKey(HKEY_LOCAL_MACHINE, kSourceRecordKey);
-        RemoveTree(CacheFolder());
+        RemoveCache();
     }
     void TearDown() override {
         DeleteKey(HKEY_LOCAL_MACHINE, kSourceRecordKey);
         DeleteValue(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue);
-        RemoveTree(CacheFolder());
+        RemoveCache();
     }
     std::vector<std::wstring> Calls(const std::wstring& folder) { return RecordLines(folder + L"actions-record.txt"); }
 };

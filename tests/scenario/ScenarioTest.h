@@ -23,6 +23,7 @@ protected:
         DeleteValue(HKEY_LOCAL_MACHINE, kRunKey, kRunValue);
         DeleteValue(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue);
         ClearLogs();
+        RemoveCache();
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         folder_ = L"C:\\qxtest\\" + Widen(info->test_suite_name()) + L"." + Widen(info->name()) + L"\\";
     }

@@ -82,7 +82,7 @@ TEST(StressLaunchers, TenStartedAtOnceOneInstallsTheOthersAreRefused) {
         EXPECT_EQ(CountText(records, "Exiting MsiThreadproc"), 1u);
     }
     DeleteKey(HKEY_LOCAL_MACHINE, kSourceRecordKey);
-    RemoveTree(CacheFolder());
+    RemoveCache();
 }
 
 }  // namespace

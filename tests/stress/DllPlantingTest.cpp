@@ -64,7 +64,7 @@ protected:
     void TearDown() override {
         DeleteKey(HKEY_LOCAL_MACHINE, kPendingRebootKey);
         DeleteKey(HKEY_LOCAL_MACHINE, kSourceRecordKey);
-        RemoveTree(CacheFolder());
+        RemoveCache();
         RemoveTree(kRoot);
     }
 

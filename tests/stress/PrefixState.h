@@ -4,7 +4,9 @@
 // and value under HKLM\SOFTWARE and HKCU\Software. A full look at the
 // registry takes seconds under Wine, so after the first one only the parts
 // that changed are read again: each part is watched for changes
-// (RegNotifyChangeKeyValue) while a case runs.
+// (RegNotifyChangeKeyValue) while a case runs. The class registrations
+// (HKLM\SOFTWARE\Classes) are only watched, never read: a change below them
+// shows as a change of that key, without the detail.
 #include <windows.h>
 
 #include <map>

@@ -247,10 +247,4 @@ size_t CountText(const std::vector<LogRecord>& records, const std::string& text)
         std::count_if(records.begin(), records.end(), [&](const LogRecord& r) { return r.text == text; }));
 }
 
-std::wstring CacheFolder() {
-    wchar_t appData[MAX_PATH] = {};
-    SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, 0, appData);
-    return std::wstring(appData) + L"\\Selkirk-Vane\\QX Prism P4000 Series\\";
-}
-
 }  // namespace qxstress

@@ -91,7 +91,4 @@ std::wstring SystemText(DWORD code);
 std::vector<LogRecord> AllLogRecords(bool* wellFormed);
 size_t CountText(const std::vector<LogRecord>& records, const std::string& text);
 
-// The product's cache folder (%APPDATA%\Selkirk-Vane\QX Prism P4000 Series\).
-std::wstring CacheFolder();
-
 }  // namespace qxstress

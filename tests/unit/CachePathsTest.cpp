@@ -12,9 +12,10 @@
 
 namespace {
 
+// The machine's common application-data folder, the cache's base.
 std::wstring AppData() {
     wchar_t path[MAX_PATH] = {};
-    EXPECT_EQ(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path), S_OK);
+    EXPECT_EQ(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path), S_OK);
     return path;
 }
 
@@ -246,6 +247,29 @@ TEST(CacheFolderGuard, OnlyTheProductsOwnFolderPasses) {
     EXPECT_FALSE(ValidateCacheFolder(nullptr, kManufacturer, kProductName, &reason));
 }
 
+TEST(CacheFolderGuard, OnlyTheProductsOwnIdentityNamesTheCache) {
+    // Plain folder names, but another vendor's: its folder would be emptied.
+    struct Case {
+        const wchar_t* manufacturer;
+        const wchar_t* product;
+        bool passes;
+    };
+    const Case cases[] = {{L"selkirk-vane", L"qx prism p4000 series", true},
+                          {L"SELKIRK-VANE", L"QX PRISM P4000 SERIES", true},
+                          {L"Other Vendor", kProductName, false},
+                          {kManufacturer, L"Other Product", false},
+                          {L"Microsoft", L"Windows", false},
+                          {L"Selkirk-Vane2", kProductName, false},
+                          {kManufacturer, L"QX Prism P4000", false}};
+    for (const Case& c : cases) {
+        const std::wstring folder = AppData() + L"\\" + c.manufacturer + L"\\" + c.product + L"\\";
+        std::wstring reason;
+        EXPECT_EQ(ValidateCacheFolder(folder.c_str(), c.manufacturer, c.product, &reason), c.passes)
+            << std::string(folder.begin(), folder.end());
+        EXPECT_EQ(reason.empty(), c.passes);
+    }
+}
+
 TEST(CacheFolderGuard, HostileLevelsAreRefusedWhateverThePathSays) {
     const std::wstring longName(255, L'n');
     const wchar_t* hostile[] = {L"",    L".",    L"..",  L"a\\b", L"a/b", L"C:",     L"C:\\abs",       longName.c_str(),
@@ -270,10 +294,11 @@ TEST(CacheFolderGuard, HostileLevelsAreRefusedWhateverThePathSays) {
     }
 }
 
-// Makes the application-data lookup fail for real, and puts back exactly
-// what the shell's two keys held.
+// Makes the common application-data lookup fail for real, and puts back
+// exactly what the shell's two keys held.
 class FailedAppDataTest : public ::testing::Test {
 protected:
+    static constexpr wchar_t kValue[] = L"Common AppData";
     struct Saved {
         explicit Saved(const wchar_t* k) : key(k) {}
         const wchar_t* key;
@@ -284,26 +309,26 @@ protected:
     void SetUp() override {
         for (auto& s : saved_) {
             HKEY key;
-            if (RegOpenKeyExW(HKEY_CURRENT_USER, s.key, 0, KEY_QUERY_VALUE, &key) != 0) continue;
+            if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, s.key, 0, KEY_QUERY_VALUE, &key) != 0) continue;
             DWORD bytes = 0;
-            if (RegQueryValueExW(key, L"AppData", nullptr, &s.type, nullptr, &bytes) == 0) {
+            if (RegQueryValueExW(key, kValue, nullptr, &s.type, nullptr, &bytes) == 0) {
                 s.data.resize(bytes);
-                s.present = RegQueryValueExW(key, L"AppData", nullptr, &s.type, s.data.data(), &bytes) == 0;
+                s.present = RegQueryValueExW(key, kValue, nullptr, &s.type, s.data.data(), &bytes) == 0;
                 s.data.resize(bytes);
             }
             RegCloseKey(key);
         }
-        const wchar_t missing[] = L"C:\\qxtest-unit\\no-such-folder\\Roaming";
-        ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, saved_[0].key, L"AppData", REG_SZ, missing, sizeof missing), 0);
+        const wchar_t missing[] = L"C:\\qxtest-unit\\no-such-folder\\ProgramData";
+        ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, saved_[0].key, kValue, REG_SZ, missing, sizeof missing), 0);
     }
     void TearDown() override {
         for (auto& s : saved_) {
             HKEY key;
-            if (RegOpenKeyExW(HKEY_CURRENT_USER, s.key, 0, KEY_SET_VALUE, &key) != 0) continue;
+            if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, s.key, 0, KEY_SET_VALUE, &key) != 0) continue;
             if (s.present)
-                RegSetValueExW(key, L"AppData", 0, s.type, s.data.data(), static_cast<DWORD>(s.data.size()));
+                RegSetValueExW(key, kValue, 0, s.type, s.data.data(), static_cast<DWORD>(s.data.size()));
             else
-                RegDeleteValueW(key, L"AppData");
+                RegDeleteValueW(key, kValue);
             RegCloseKey(key);
         }
     }
@@ -313,9 +338,10 @@ protected:
 
 TEST_F(FailedAppDataTest, CachePathIsTheBareBackslashAndNothingPasses) {
     ASSERT_TRUE(saved_[0].present);
-    const std::wstring before = L"C:\\qxtest-unit\\no-such-folder\\Roaming\\Selkirk-Vane\\QX Prism P4000 Series\\";
+    const std::wstring before =
+        L"C:\\qxtest-unit\\no-such-folder\\ProgramData\\Selkirk-Vane\\QX Prism P4000 Series\\";
     wchar_t probe[MAX_PATH];
-    ASSERT_EQ(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, probe),
+    ASSERT_EQ(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, probe),
               static_cast<HRESULT>(0x80070002));
     EXPECT_EQ(CachePath(kManufacturer, kProductName), L"\\");
     std::wstring reason;

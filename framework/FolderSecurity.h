@@ -1,0 +1,42 @@
+#pragma once
+// The access rights the launcher gives the folders it creates, and the
+// owners it trusts in folders it finds. A folder that a less-privileged
+// program could write, rename or re-permission must never hold code that
+// the elevated launcher starts, nor decide where it writes.
+#include <windows.h>
+
+#include <vector>
+
+#include "framework/Ownership.h"
+
+namespace qx {
+
+using Sid = std::vector<BYTE>;
+
+// Each level of the machine-wide cache: owner Administrators; full control
+// for SYSTEM and Administrators, read and execute for Users, passed on to
+// what lies below; nothing inherited from the parent. withOwner false
+// leaves the owner to the system (for a token that may not name it).
+UniqueLocal BuildCacheFolderDescriptor(bool withOwner = true);
+
+// The log's folder: owner user; full control for SYSTEM, Administrators
+// and user, passed on to what lies below; nothing inherited.
+UniqueLocal BuildLogFolderDescriptor(const Sid& user);
+
+// The user this process runs as; empty when it cannot be had.
+Sid CurrentUserSid();
+
+// The owner of what the handle (opened with READ_CONTROL) refers to.
+Sid OwnerOf(HANDLE entry);
+
+bool IsAdministratorsOrSystem(const Sid& sid);
+bool SameSid(const Sid& a, const Sid& b);
+
+// Gives the entry (opened with WRITE_DAC | WRITE_OWNER) the descriptor's
+// owner and its protected access list.
+bool ApplyDescriptor(HANDLE entry, PSECURITY_DESCRIPTOR descriptor);
+
+// Creates one folder with the descriptor; GetLastError as CreateDirectoryW.
+bool CreateFolderWith(const wchar_t* path, PSECURITY_DESCRIPTOR descriptor);
+
+}  // namespace qx

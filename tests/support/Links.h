@@ -1,0 +1,75 @@
+#pragma once
+// Links for the tests: a Unix symbolic link in the prefix, made by the
+// system's ln, stands in for a junction or a symbolic link. Wine shows one
+// to a folder with the reparse-point attribute and one to a file as a plain
+// file, and follows both; it makes no Windows link of its own
+// (CreateSymbolicLinkW reports success and makes nothing).
+#include <windows.h>
+
+#include <string>
+
+namespace qxtest {
+
+// The Unix path of a Windows path in the prefix; empty when unknown.
+inline std::string UnixPath(const std::wstring& path) {
+    using ToUnix = char*(CDECL*)(const wchar_t*);
+    const auto toUnix = reinterpret_cast<ToUnix>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* unix = toUnix ? toUnix(path.c_str()) : nullptr;
+    if (!unix) return "";
+    std::string result(unix);
+    HeapFree(GetProcessHeap(), 0, unix);
+    return result;
+}
+
+// Runs a shell command of the system (outside Windows) and waits for its
+// end: Wine gives no handle that tells when such a program has ended, so
+// the command leaves a marker file behind, which is waited for.
+inline bool RunSystemShell(const std::wstring& script) {
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    static unsigned counter = 0;
+    const std::wstring marker =
+        std::wstring(temp) + L"qxtest-shell-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+        std::to_wstring(++counter) + L".done";
+    const std::string unixMarker = UnixPath(marker);
+    if (unixMarker.empty()) return false;
+    std::wstring command = L"/bin/sh -c \"" + script + L"; : > '" +
+                           std::wstring(unixMarker.begin(), unixMarker.end()) + L"'\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(L"Z:\\bin\\sh", command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process))
+        return false;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    for (int i = 0; i < 300 && GetFileAttributesW(marker.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(20);
+    return DeleteFileW(marker.c_str()) != FALSE;
+}
+
+// The Unix path in single quotes, for a shell command.
+inline std::wstring QuotedUnix(const std::wstring& path) {
+    const std::string unix = UnixPath(path);
+    return L"'" + std::wstring(unix.begin(), unix.end()) + L"'";
+}
+
+// Removes a folder and all it holds without following any link in it:
+// a link goes as an entry, what it points at stays.
+inline void RemoveTreeNoFollow(std::wstring folder) {
+    while (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
+    // Only below a drive's root, never the root or the prefix's drive itself.
+    if (folder.size() <= 3 || folder[1] != L':' || folder[2] != L'\\') return;
+    if (UnixPath(folder).size() > 1) RunSystemShell(L"rm -rf " + QuotedUnix(folder));
+}
+
+// A link at link (which must not exist; a trailing backslash is dropped)
+// to target, which need not exist. False when it could not be made.
+inline bool MakeLink(std::wstring link, std::wstring target) {
+    while (link.size() > 3 && link.back() == L'\\') link.pop_back();
+    while (target.size() > 3 && target.back() == L'\\') target.pop_back();
+    if (UnixPath(target).empty() || UnixPath(link).empty()) return false;
+    return RunSystemShell(L"ln -s " + QuotedUnix(target) + L" " + QuotedUnix(link));
+}
+
+}  // namespace qxtest
