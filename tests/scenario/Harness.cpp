@@ -214,6 +214,12 @@ std::vector<std::wstring> LogFiles() {
 }
 
 void ClearLogs() {
+    // A link in the log folder's place is a test's attack: its target is
+    // not the tests' to clear.
+    std::wstring folder = LogFolder();
+    if (!folder.empty() && folder.back() == L'\\') folder.pop_back();
+    const DWORD attributes = GetFileAttributesW(folder.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return;
     for (const auto& f : FilesInLogFolder()) DeleteFileW(f.c_str());
 }
 

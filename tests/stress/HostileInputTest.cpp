@@ -12,6 +12,7 @@
 
 #include "tests/stress/PrefixState.h"
 #include "tests/stress/StressHarness.h"
+#include "tests/support/Links.h"
 
 namespace qxstress {
 namespace {
@@ -405,6 +406,146 @@ TEST_F(StressHostileInput, ProductCodeNamesNoKeyButTheProductsRecord) {
         EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kPendingRebootKey)) << "later starts would all be refused";
         DeleteKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Selkirk-Vane\\Installed Products");
     }
+}
+
+// Links and foreign folders: what a less-privileged program can prepare in
+// the folders the elevated launcher writes to. Nothing outside the
+// product's own folders may change, whatever the launcher finds there, and
+// the installation goes on.
+class StressLinks : public StressHostileInput {
+protected:
+    static constexpr wchar_t kVictim[] = L"C:\\qxstress-victim\\";
+
+    void SetUp() override {
+        StressHostileInput::SetUp();
+        RemoveTreeNoFollow(kVictim);
+        SHCreateDirectoryExW(nullptr, (std::wstring(kVictim) + L"inner").c_str(), nullptr);
+        PutFile(std::wstring(kVictim) + L"victim.dll", "victim");
+        PutFile(std::wstring(kVictim) + L"inner\\keep.txt", "keep");
+    }
+    void TearDown() override {
+        for (const std::wstring& link : links_) RemoveTreeNoFollow(link);
+        RemoveTreeNoFollow(kVictim);
+        StressHostileInput::TearDown();
+    }
+
+    static void PutFile(const std::wstring& path, const std::string& content) {
+        HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD n = 0;
+        WriteFile(h, content.data(), static_cast<DWORD>(content.size()), &n, nullptr);
+        CloseHandle(h);
+    }
+    void Link(const std::wstring& at, const std::wstring& target) {
+        ASSERT_TRUE(MakeLink(at, target)) << Narrow(at);
+        links_.push_back(at);
+    }
+    static void ExpectVictimUntouched() {
+        EXPECT_EQ(ReadBytes(std::wstring(kVictim) + L"victim.dll"), "victim");
+        EXPECT_EQ(ReadBytes(std::wstring(kVictim) + L"inner\\keep.txt"), "keep");
+        std::vector<std::wstring> names = FilesIn(kVictim);
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, (std::vector<std::wstring>{L"inner", L"victim.dll"})) << "nothing added or removed";
+    }
+    // Runs an installation with the scripted module returning result.
+    Outcome Install(const std::string& script) {
+        const std::wstring folder = MakeLauncherFolder(folder_, kInstallScenario);
+        WriteActionsScript(folder, script);
+        for (const wchar_t* f : {L"actions-record.txt", L"report-record.txt"}) DeleteFileW((folder + f).c_str());
+        ClearLogs();
+        const Outcome outcome = Run(folder, Quoted(Launcher(folder)) + L" CALLER=SETUP");
+        EXPECT_EQ(RecordLines(folder + L"actions-record.txt").size(), 1u) << "the installation ran";
+        return outcome;
+    }
+    static size_t Errors(const std::string& prefix) {
+        bool wellFormed = false;
+        size_t n = 0;
+        for (const auto& r : AllLogRecords(&wellFormed)) n += r.type == "ERROR" && r.text.rfind(prefix, 0) == 0;
+        return n;
+    }
+    static std::wstring Base(int csidl) {
+        wchar_t path[MAX_PATH] = {};
+        SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path);
+        return path;
+    }
+
+    std::vector<std::wstring> links_;
+};
+
+TEST_F(StressLinks, ALinkAtAnyLevelOfTheCachePath) {
+    // The machine-wide cache and the per-user folder earlier versions used.
+    for (int csidl : {CSIDL_COMMON_APPDATA, CSIDL_APPDATA}) {
+        for (int level = 0; level < 2; ++level) {
+            const std::wstring maker = Base(csidl) + L"\\Selkirk-Vane";
+            SCOPED_TRACE(Narrow(maker) + (level ? " product level" : " manufacturer level"));
+            FreshCase(folder_);
+            RemoveTreeNoFollow(maker);
+            if (level == 0) {
+                Link(maker, kVictim);
+            } else {
+                SHCreateDirectoryExW(nullptr, maker.c_str(), nullptr);
+                Link(maker + L"\\QX Prism P4000 Series", kVictim);
+            }
+            Install("result=0\n");
+            ExpectVictimUntouched();
+            if (csidl == CSIDL_COMMON_APPDATA) {
+                EXPECT_EQ(Errors("Install source cache not used: "), 1u);
+            }
+            RemoveTreeNoFollow(maker);
+        }
+    }
+}
+
+TEST_F(StressLinks, LinksInsideAKeptCacheBeforeARunThatCopiesAndEmpties) {
+    // A first run whose restart is under way keeps the cache.
+    Install("result=1641\n");
+    ASSERT_TRUE(FileExists(CacheFolder() + L"QXVSetup64.exe"));
+    // Then someone puts links into it: under a module's name the copy
+    // replaces, and as a folder the copy would fill and the deletion enter.
+    Link(CacheFolder() + L"CustomActionData64.dll.qxnew", std::wstring(kVictim) + L"victim.dll");
+    RemoveTreeNoFollow(CacheFolder() + L"QXVSetupRES64.dll");
+    Link(CacheFolder() + L"QXVSetupRES64.dll", std::wstring(kVictim) + L"victim.dll");
+    Link(CacheFolder() + L"evil.dll", kVictim);
+    Link(CacheFolder() + L"dangling.dll", std::wstring(kVictim) + L"created.dll");
+    Install("result=0\n");
+    ExpectVictimUntouched();
+    std::vector<std::wstring> left = FilesIn(CacheFolder());
+    for (const std::wstring& name : left)
+        EXPECT_TRUE(name == L"evil.dll" || name == L"QXVSetupRES64.dll" || name == L"dangling.dll" ||
+                    name == L"CustomActionData64.dll.qxnew")
+            << "only links the system could not remove as entries may stay: " << Narrow(name);
+}
+
+TEST_F(StressLinks, ALinkAtTheLogFolder) {
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring logFolder = std::wstring(temp) + L"{7E21C5B9-3D40-4F8A-9C62-1B5E8D0A4F73}";
+    RemoveTreeNoFollow(logFolder);
+    Link(logFolder, kVictim);
+    Install("result=0\n");
+    ExpectVictimUntouched();
+    RemoveTreeNoFollow(logFolder);
+}
+
+TEST_F(StressLinks, TextsNamingAnotherVendorsFolder) {
+    const std::wstring theirs[] = {Base(CSIDL_COMMON_APPDATA) + L"\\qxstress-other-vendor\\Its Product\\",
+                                   Base(CSIDL_APPDATA) + L"\\qxstress-other-vendor\\Its Product\\"};
+    for (const std::wstring& f : theirs) {
+        SHCreateDirectoryExW(nullptr, f.c_str(), nullptr);
+        PutFile(f + L"their.dll", "theirs");
+    }
+    const std::wstring folder = MakeLauncherFolder(folder_, kInstallScenario & ~kWithPackage);
+    ASSERT_TRUE(CopyInto(BuildDir() + L"tests\\stress\\packages\\OtherProduct.msi", folder, L"QXPRP4005.msi"));
+    WriteActionsScript(folder, "result=0\n");
+    FreshCase(folder);
+    Run(folder, Quoted(Launcher(folder)) + L" CALLER=SETUP");
+    EXPECT_EQ(RecordLines(folder + L"actions-record.txt").size(), 1u) << "the installation ran";
+    for (const std::wstring& f : theirs) {
+        EXPECT_EQ(ReadBytes(f + L"their.dll"), "theirs") << Narrow(f);
+        EXPECT_EQ(FilesIn(f).size(), 1u) << "nothing copied in";
+    }
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\qxstress-other-vendor")) << "no record of theirs";
+    EXPECT_EQ(Errors("Install source cache not used: manufacturer is not the product's own"), 1u);
+    for (const std::wstring& f : theirs) RemoveTreeNoFollow(f.substr(0, f.size() - 12));
 }
 
 TEST_F(StressHostileInput, CompanionModules) {
