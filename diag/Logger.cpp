@@ -4,8 +4,12 @@
 #include <cstdio>
 #include <share.h>
 
+#include <string>
+
 #include "diag/LogRecord.h"
 #include "framework/BoundedText.h"
+#include "framework/ObjectSecurity.h"
+#include "framework/Ownership.h"
 
 namespace {
 
@@ -69,18 +73,50 @@ const wchar_t* CLogger::LogFile(unsigned type) const {
 
 void CLogger::Reset() {
     m_dwLevel = 0;
+    m_bMutexStuck = false;
     for (auto& slot : m_szPaths) slot[0] = L'\0';
 }
 
+namespace {
+
+// Who may use the logging mutex: SYSTEM, administrators and the user who
+// made it fully; anyone else only to wait for it and release it, which every
+// writer of the log needs (another user's launcher, a writer that is not
+// elevated) and nothing more: no one else can change its security or
+// delete it. Built once; kept to the end of the process.
+const SECURITY_ATTRIBUTES* LogMutexAttributes() {
+    static const qx::UniqueLocal descriptor = [] {
+        std::wstring sddl = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)";
+        const std::wstring user = qx::CurrentUserSid();
+        if (!user.empty()) sddl += L"(A;;GA;;;" + user + L")";
+        sddl += L"(A;;0x00100001;;;WD)";   // SYNCHRONIZE | MUTEX_MODIFY_STATE
+        return qx::DescriptorFromSddl(sddl);
+    }();
+    static const SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor.get(), FALSE};
+    return descriptor ? &attributes : nullptr;
+}
+
+}  // namespace
+
 bool CLogger::Write(const wchar_t* text, unsigned type) {
-    HANDLE mutex = CreateMutexW(nullptr, FALSE, kLogMutexName);
+    // Only what a writer needs, so a mutex another writer made is opened
+    // under the rights its descriptor gives everyone.
+    const qx::UniqueHandle mutex(CreateMutexExW(const_cast<SECURITY_ATTRIBUTES*>(LogMutexAttributes()), kLogMutexName,
+                                                0, SYNCHRONIZE | MUTEX_MODIFY_STATE));
     if (!mutex) return false;
 
+    // After a record was dropped for a time-out the mutex is taken to be held
+    // by someone who does not let go: later records only try for it, until it
+    // is seen free again. A program holding it costs about one wait in all,
+    // not one a record.
+    const DWORD timeout = m_bMutexStuck.load() ? 0 : kLogMutexWaitMs;
+    const HANDLE handles[] = {mutex.get()};
     bool owned = false;
     bool proceed = false;
-    DWORD wait = MsgWaitForMultipleObjectsEx(1, &mutex, kLogMutexWaitMs, QS_ALLINPUT, 0);
+    DWORD wait = MsgWaitForMultipleObjectsEx(1, handles, timeout, QS_ALLINPUT, 0);
     if (wait == WAIT_OBJECT_0) {
         owned = proceed = true;
+        m_bMutexStuck = false;
     } else if (wait == WAIT_OBJECT_0 + 1) {
         // Input arrived for this thread: go on without the mutex. The file's
         // exclusive share mode still keeps two writers apart.
@@ -89,8 +125,12 @@ bool CLogger::Write(const wchar_t* text, unsigned type) {
         // The previous owner died holding it. The wait made us the owner; give
         // it up again at once so no thread keeps an abandoned mutex, and drop
         // this record as its file may be in an unknown state.
-        ReleaseMutex(mutex);
+        ReleaseMutex(mutex.get());
+        m_bMutexStuck = false;
+    } else if (wait == WAIT_TIMEOUT) {
+        m_bMutexStuck = true;
     }
+    qx::MutexGuard release(owned ? mutex.get() : nullptr);
 
     bool written = false;
     if (proceed) {
@@ -100,9 +140,6 @@ bool CLogger::Write(const wchar_t* text, unsigned type) {
             written = AppendRecord(m_szPaths[i], kTypes[i].word, text) || written;
         }
     }
-
-    if (owned) ReleaseMutex(mutex);
-    CloseHandle(mutex);
     return written;
 }
 

@@ -4,6 +4,8 @@
 // opens, appends to and closes the file, so nothing is ever buffered.
 #include <windows.h>
 
+#include <atomic>
+
 enum LogType : unsigned {
     LOGTYPE_ERROR = 0x02,
     LOGTYPE_EXCEPTION = 0x04,
@@ -40,6 +42,9 @@ public:
 private:
     static constexpr int kTypeCount = 6;
     DWORD m_dwLevel = 0;
+    // Set when a record was dropped because the mutex stayed taken; cleared
+    // when it is had again.
+    std::atomic<bool> m_bMutexStuck{false};
     wchar_t m_szPaths[kTypeCount][kMaxLogText + 1] = {};
 };
 
