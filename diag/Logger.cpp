@@ -73,7 +73,6 @@ const wchar_t* CLogger::LogFile(unsigned type) const {
 
 void CLogger::Reset() {
     m_dwLevel = 0;
-    m_bMutexStuck = false;
     for (auto& slot : m_szPaths) slot[0] = L'\0';
 }
 
@@ -96,6 +95,23 @@ const SECURITY_ATTRIBUTES* LogMutexAttributes() {
     return descriptor ? &attributes : nullptr;
 }
 
+// Whether a record of this process was dropped because the mutex stayed
+// taken. Kept in the process's local atom table rather than in a variable:
+// the install-actions module has a logger of its own, and a program holding
+// the mutex should cost the whole process one wait, not one per module.
+constexpr wchar_t kMutexStuckAtom[] = L"QX log mutex not let go";
+
+bool MutexStuck() { return FindAtomW(kMutexStuckAtom) != 0; }
+
+void SetMutexStuck(bool stuck) {
+    if (stuck) {
+        if (!MutexStuck()) AddAtomW(kMutexStuckAtom);
+        return;
+    }
+    for (ATOM atom; (atom = FindAtomW(kMutexStuckAtom)) != 0;)
+        if (DeleteAtom(atom) != 0) break;
+}
+
 }  // namespace
 
 bool CLogger::Write(const wchar_t* text, unsigned type) {
@@ -109,14 +125,14 @@ bool CLogger::Write(const wchar_t* text, unsigned type) {
     // by someone who does not let go: later records only try for it, until it
     // is seen free again. A program holding it costs about one wait in all,
     // not one a record.
-    const DWORD timeout = m_bMutexStuck.load() ? 0 : kLogMutexWaitMs;
+    const DWORD timeout = MutexStuck() ? 0 : kLogMutexWaitMs;
     const HANDLE handles[] = {mutex.get()};
     bool owned = false;
     bool proceed = false;
     DWORD wait = MsgWaitForMultipleObjectsEx(1, handles, timeout, QS_ALLINPUT, 0);
     if (wait == WAIT_OBJECT_0) {
         owned = proceed = true;
-        m_bMutexStuck = false;
+        SetMutexStuck(false);
     } else if (wait == WAIT_OBJECT_0 + 1) {
         // Input arrived for this thread: go on without the mutex. The file's
         // exclusive share mode still keeps two writers apart.
@@ -126,9 +142,9 @@ bool CLogger::Write(const wchar_t* text, unsigned type) {
         // it up again at once so no thread keeps an abandoned mutex, and drop
         // this record as its file may be in an unknown state.
         ReleaseMutex(mutex.get());
-        m_bMutexStuck = false;
+        SetMutexStuck(false);
     } else if (wait == WAIT_TIMEOUT) {
-        m_bMutexStuck = true;
+        SetMutexStuck(true);
     }
     qx::MutexGuard release(owned ? mutex.get() : nullptr);
 

@@ -4,8 +4,6 @@
 // opens, appends to and closes the file, so nothing is ever buffered.
 #include <windows.h>
 
-#include <atomic>
-
 enum LogType : unsigned {
     LOGTYPE_ERROR = 0x02,
     LOGTYPE_EXCEPTION = 0x04,
@@ -32,7 +30,9 @@ public:
     const wchar_t* LogFile(unsigned type) const;
 
     // Writes one record for each type bit set in type, within one hold of
-    // the mutex. Returns true when at least one record reached a file;
+    // the mutex. After a record of the process was dropped because the
+    // mutex stayed taken for the whole wait, later records only try for it
+    // (no wait) until it is had again. Returns true when at least one record reached a file;
     // callers in the launcher ignore it.
     bool Write(const wchar_t* text, unsigned type);
 
@@ -42,9 +42,6 @@ public:
 private:
     static constexpr int kTypeCount = 6;
     DWORD m_dwLevel = 0;
-    // Set when a record was dropped because the mutex stayed taken; cleared
-    // when it is had again.
-    std::atomic<bool> m_bMutexStuck{false};
     wchar_t m_szPaths[kTypeCount][kMaxLogText + 1] = {};
 };
 
