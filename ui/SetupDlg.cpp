@@ -228,12 +228,12 @@ void CSetupDlg::PollWorker(UINT_PTR id) {
         m_hMSIThreadMutex.reset();
         EndDialog(IDOK);
     } else if (wait == WAIT_OBJECT_0) {
-        // The worker finished while the lock was still held.
+        // The worker has finished between two ticks: with the lock still
+        // held that is the cancel ending; a lock the module let go counts as
+        // seen, as when the worker came and went before any tick.
         ReleaseMutex(m_hMSIThreadMutex.get());
         m_hMSIThreadMutex.reset();
-        KillTimer(m_hWnd, id);
-        ShowWindow(m_hWnd, SW_HIDE);
-        EndDialog(IDCANCEL);
+        EndAfterWorker(id);
     } else {
         // Abandoned or failed: the handle stays until the destructor.
         if (wait == WAIT_ABANDONED) ReleaseMutex(m_hMSIThreadMutex.get());
