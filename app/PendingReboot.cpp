@@ -2,6 +2,7 @@
 
 #include "app/ProductIdentity.h"
 #include "framework/AppMessageBox.h"
+#include "framework/Ownership.h"
 #include "modules/Utilities.h"
 
 namespace {
@@ -22,20 +23,23 @@ std::wstring FormatPendingRebootText(HMODULE resModule) {
     std::wstring definition;
     Utilities::Instance()->LoadStringMV(definition, resModule, kIdsPendingReboot);
 
-    // A message definition without inserts: %n breaks a line, the text's own
-    // line breaks are dropped, output lines are wrapped at 60 characters.
-    std::wstring text;
-    wchar_t* formatted = nullptr;
-    if (!definition.empty() &&
-        FormatMessageW(FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ALLOCATE_BUFFER | 60,
-                       definition.c_str(), 0, LANG_USER_DEFAULT,
-                       reinterpret_cast<LPWSTR>(&formatted), 0, nullptr) != 0 &&
-        formatted) {
-        text = formatted;
-    }
-    if (formatted) LocalFree(formatted);
+    std::wstring text = FormatMessageDefinition(definition);
     if (text.empty()) text = kFallbackText;
     return text;
+}
+
+std::wstring FormatMessageDefinition(const std::wstring& definition) {
+    if (definition.empty()) return {};
+    // No arguments are given, so inserts are ignored: a "%1" in the text
+    // stays as it is instead of reading arguments that are not there. %n
+    // still breaks a line, the text's own line breaks are dropped, and
+    // output lines are wrapped at 60 characters.
+    wchar_t* formatted = nullptr;
+    const DWORD n = FormatMessageW(
+        FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER | 60,
+        definition.c_str(), 0, LANG_USER_DEFAULT, reinterpret_cast<LPWSTR>(&formatted), 0, nullptr);
+    const qx::UniqueLocal owned(formatted);
+    return n != 0 && formatted ? std::wstring(formatted) : std::wstring();
 }
 
 void ShowPendingRebootMessage(HMODULE resModule) {

@@ -15,5 +15,10 @@ bool IsRebootPending();
 // when the string is missing or cannot be formatted.
 std::wstring FormatPendingRebootText(HMODULE resModule);
 
+// A message definition formatted without arguments: %n breaks a line,
+// inserts such as %1 are passed through, lines are wrapped at 60
+// characters. Empty when it cannot be formatted.
+std::wstring FormatMessageDefinition(const std::wstring& definition);
+
 // Tells the user that a reboot is pending (blocks until dismissed).
 void ShowPendingRebootMessage(HMODULE resModule);

@@ -11,8 +11,26 @@
 #include "app/Switches.h"
 #include "diag/LogSetup.h"
 #include "diag/Logger.h"
+#include "framework/BoundedText.h"
+#include "framework/ModuleFolder.h"
 #include "ui/SetupDlg.h"
 #include "worker/RunOnce.h"
+
+namespace {
+
+// "QXVSetupRES64.dll" from the launcher's folder by its full path, as an
+// image resource: it holds strings only, so none of its code runs and no
+// search order can put another file of that name in its place. Null when it
+// is missing. Kept to the end of the process on purpose (strings of it are
+// read until the last report), so not put in an owner.
+HMODULE LoadResourceModule() {
+    wchar_t path[MAX_PATH] = {};
+    if (!qx::GetLauncherFolder(path, MAX_PATH) || !qx::BoundedAppend(path, MAX_PATH, kResourceModuleFile))
+        return nullptr;
+    return LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE | LOAD_LIBRARY_AS_DATAFILE);
+}
+
+}  // namespace
 
 CSetupApp::CSetupApp() = default;
 
@@ -26,8 +44,7 @@ BOOL CSetupApp::InitInstance() {
     // Runs before the log exists, so its own lines leave no record.
     if (HasSwitch(tail.c_str(), kSwitchRunOnce)) RemoveRunOnceEntry();
 
-    // The system's search order finds it in the launcher's folder first.
-    m_hResModule = LoadLibraryW(kResourceModuleFile);
+    m_hResModule = LoadResourceModule();
 
     for (wchar_t& c : m_szLogFile) c = L'\0';
     InitializeLog(m_szLogFile);

@@ -5,6 +5,8 @@
 #include "diag/Logger.h"
 #include "framework/BoundedText.h"
 #include "framework/ModuleFolder.h"
+#include "framework/Ownership.h"
+#include "framework/SystemLibrary.h"
 #include "modules/ErrorInterface.h"
 #include "modules/Utilities.h"
 
@@ -40,13 +42,15 @@ void ReportError(const InstallErrorException& error) {
     // The path is logged as plain text: a '%' in a folder name stays as it is.
     LogTrace(L"%s", modulePath);
 
-    HMODULE module = havePath ? LoadLibraryExW(modulePath, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH) : nullptr;
+    // By its full path; what it imports comes from its own folder or the
+    // system folder, never from the current folder or PATH.
+    const qx::UniqueModule module(havePath ? qx::LoadModuleByFullPath(modulePath) : nullptr);
     if (!module) {
         LogError(L"Could not load error reproting module");
         return;
     }
     auto getInterface =
-        reinterpret_cast<GetErrorInterfaceFn>(reinterpret_cast<void*>(GetProcAddress(module, kGetErrorInterfaceExport)));
+        reinterpret_cast<GetErrorInterfaceFn>(reinterpret_cast<void*>(GetProcAddress(module.get(), kGetErrorInterfaceExport)));
     IErrorInterface* reporter = getInterface ? getInterface() : nullptr;
     if (reporter) {
         reporter->ReportErrorMessage(message.c_str(), 0, 0);
@@ -55,5 +59,4 @@ void ReportError(const InstallErrorException& error) {
         // never called through.
         LogError(L"Error reporting module has no usable GetErrorInterface");
     }
-    FreeLibrary(module);
 }

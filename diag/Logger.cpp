@@ -5,9 +5,12 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <string>
+
 #include "diag/LogRecord.h"
 #include "framework/BoundedText.h"
 #include "framework/FileLinks.h"
+#include "framework/ObjectSecurity.h"
 #include "framework/Ownership.h"
 
 namespace {
@@ -94,15 +97,63 @@ void CLogger::Reset() {
     for (auto& slot : m_szPaths) slot[0] = L'\0';
 }
 
+namespace {
+
+// Who may use the logging mutex: SYSTEM, administrators and the user who
+// made it fully; anyone else only to wait for it and release it, which every
+// writer of the log needs (another user's launcher, a writer that is not
+// elevated) and nothing more: no one else can change its security or
+// delete it. Built once; kept to the end of the process.
+const SECURITY_ATTRIBUTES* LogMutexAttributes() {
+    static const qx::UniqueLocal descriptor = [] {
+        std::wstring sddl = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)";
+        const std::wstring user = qx::SidText(qx::CurrentUserSid());
+        if (!user.empty()) sddl += L"(A;;GA;;;" + user + L")";
+        sddl += L"(A;;0x00100001;;;WD)";   // SYNCHRONIZE | MUTEX_MODIFY_STATE
+        return qx::DescriptorFromSddl(sddl);
+    }();
+    static const SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor.get(), FALSE};
+    return descriptor ? &attributes : nullptr;
+}
+
+// Whether a record of this process was dropped because the mutex stayed
+// taken. Kept in the process's local atom table rather than in a variable:
+// the install-actions module has a logger of its own, and a program holding
+// the mutex should cost the whole process one wait, not one per module.
+constexpr wchar_t kMutexStuckAtom[] = L"QX log mutex not let go";
+
+bool MutexStuck() { return FindAtomW(kMutexStuckAtom) != 0; }
+
+void SetMutexStuck(bool stuck) {
+    if (stuck) {
+        if (!MutexStuck()) AddAtomW(kMutexStuckAtom);
+        return;
+    }
+    for (ATOM atom; (atom = FindAtomW(kMutexStuckAtom)) != 0;)
+        if (DeleteAtom(atom) != 0) break;
+}
+
+}  // namespace
+
 bool CLogger::Write(const wchar_t* text, unsigned type) {
-    HANDLE mutex = CreateMutexW(nullptr, FALSE, kLogMutexName);
+    // Only what a writer needs, so a mutex another writer made is opened
+    // under the rights its descriptor gives everyone.
+    const qx::UniqueHandle mutex(CreateMutexExW(const_cast<SECURITY_ATTRIBUTES*>(LogMutexAttributes()), kLogMutexName,
+                                                0, SYNCHRONIZE | MUTEX_MODIFY_STATE));
     if (!mutex) return false;
 
+    // After a record was dropped for a time-out the mutex is taken to be held
+    // by someone who does not let go: later records only try for it, until it
+    // is seen free again. A program holding it costs about one wait in all,
+    // not one a record.
+    const DWORD timeout = MutexStuck() ? 0 : kLogMutexWaitMs;
+    const HANDLE handles[] = {mutex.get()};
     bool owned = false;
     bool proceed = false;
-    DWORD wait = MsgWaitForMultipleObjectsEx(1, &mutex, kLogMutexWaitMs, QS_ALLINPUT, 0);
+    DWORD wait = MsgWaitForMultipleObjectsEx(1, handles, timeout, QS_ALLINPUT, 0);
     if (wait == WAIT_OBJECT_0) {
         owned = proceed = true;
+        SetMutexStuck(false);
     } else if (wait == WAIT_OBJECT_0 + 1) {
         // Input arrived for this thread: go on without the mutex. The file's
         // exclusive share mode still keeps two writers apart.
@@ -111,8 +162,12 @@ bool CLogger::Write(const wchar_t* text, unsigned type) {
         // The previous owner died holding it. The wait made us the owner; give
         // it up again at once so no thread keeps an abandoned mutex, and drop
         // this record as its file may be in an unknown state.
-        ReleaseMutex(mutex);
+        ReleaseMutex(mutex.get());
+        SetMutexStuck(false);
+    } else if (wait == WAIT_TIMEOUT) {
+        SetMutexStuck(true);
     }
+    qx::MutexGuard release(owned ? mutex.get() : nullptr);
 
     bool written = false;
     if (proceed) {
@@ -122,9 +177,6 @@ bool CLogger::Write(const wchar_t* text, unsigned type) {
             written = AppendRecord(m_szPaths[i], kTypes[i].word, text) || written;
         }
     }
-
-    if (owned) ReleaseMutex(mutex);
-    CloseHandle(mutex);
     return written;
 }
 

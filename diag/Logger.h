@@ -30,7 +30,9 @@ public:
     const wchar_t* LogFile(unsigned type) const;
 
     // Writes one record for each type bit set in type, within one hold of
-    // the mutex. Returns true when at least one record reached a file;
+    // the mutex. After a record of the process was dropped because the
+    // mutex stayed taken for the whole wait, later records only try for it
+    // (no wait) until it is had again. Returns true when at least one record reached a file;
     // callers in the launcher ignore it.
     bool Write(const wchar_t* text, unsigned type);
 

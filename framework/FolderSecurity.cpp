@@ -13,20 +13,6 @@ namespace {
 // what they hold (OICI); P protects the list from the parent's entries.
 constexpr wchar_t kCacheAccess[] = L"D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
 
-UniqueLocal FromText(const std::wstring& text) {
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(text.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
-        return UniqueLocal();
-    return UniqueLocal(descriptor);
-}
-
-std::wstring SidText(const Sid& sid) {
-    wchar_t* text = nullptr;
-    if (sid.empty() || !ConvertSidToStringSidW(const_cast<BYTE*>(sid.data()), &text)) return L"";
-    UniqueLocal owned(text);
-    return text;
-}
-
 Sid CopySid(PSID sid) {
     if (!sid || !IsValidSid(sid)) return Sid();
     const BYTE* bytes = static_cast<const BYTE*>(sid);
@@ -36,22 +22,13 @@ Sid CopySid(PSID sid) {
 }  // namespace
 
 UniqueLocal BuildCacheFolderDescriptor(bool withOwner) {
-    return FromText(std::wstring(withOwner ? L"O:BA" : L"") + kCacheAccess);
+    return DescriptorFromSddl(std::wstring(withOwner ? L"O:BA" : L"") + kCacheAccess);
 }
 
 UniqueLocal BuildLogFolderDescriptor(const Sid& user) {
     const std::wstring sid = SidText(user);
     if (sid.empty()) return UniqueLocal();
-    return FromText(L"O:" + sid + L"D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;" + sid + L")");
-}
-
-Sid CurrentUserSid() {
-    UniqueHandle token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return Sid();
-    BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-    DWORD size = 0;
-    if (!GetTokenInformation(token.get(), TokenUser, buffer, sizeof buffer, &size)) return Sid();
-    return CopySid(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
+    return DescriptorFromSddl(L"O:" + sid + L"D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;" + sid + L")");
 }
 
 Sid OwnerOf(HANDLE entry) {

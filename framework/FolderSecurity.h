@@ -5,13 +5,10 @@
 // the elevated launcher starts, nor decide where it writes.
 #include <windows.h>
 
-#include <vector>
-
 #include "framework/Ownership.h"
+#include "framework/SecurityDescriptors.h"
 
 namespace qx {
-
-using Sid = std::vector<BYTE>;
 
 // Each level of the machine-wide cache: owner Administrators; full control
 // for SYSTEM and Administrators, read and execute for Users, passed on to
@@ -22,9 +19,6 @@ UniqueLocal BuildCacheFolderDescriptor(bool withOwner = true);
 // The log's folder: owner user; full control for SYSTEM, Administrators
 // and user, passed on to what lies below; nothing inherited.
 UniqueLocal BuildLogFolderDescriptor(const Sid& user);
-
-// The user this process runs as; empty when it cannot be had.
-Sid CurrentUserSid();
 
 // The owner of what the handle (opened with READ_CONTROL) refers to.
 Sid OwnerOf(HANDLE entry);

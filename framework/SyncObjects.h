@@ -37,6 +37,8 @@ class CEvent : public CSyncObject {
 public:
     CEvent(BOOL initiallySignalled, BOOL manualReset, const wchar_t* name)
         : CSyncObject(CreateEventW(nullptr, manualReset, initiallySignalled, name)) {}
+    // Takes over an event made elsewhere; closes it when destroyed.
+    explicit CEvent(HANDLE event) : CSyncObject(event) {}
     BOOL SetEvent() { return ::SetEvent(m_hObject); }
     BOOL ResetEvent() { return ::ResetEvent(m_hObject); }
     BOOL Unlock() override { return TRUE; }

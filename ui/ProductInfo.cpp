@@ -2,7 +2,7 @@
 
 #include "diag/ErrorReporting.h"
 #include "diag/Logger.h"
-#include "ui/MsiOrdinals.h"
+#include "framework/Ownership.h"
 
 namespace {
 
@@ -16,15 +16,19 @@ struct PropertyRead {
 
 DWORD ReadProductInfo(const wchar_t* packagePath, wchar_t (&productName)[kProductNameCapacity],
                       wchar_t (&productCode)[kProductCodeCapacity],
-                      wchar_t (&manufacturer)[kManufacturerCapacity]) {
+                      wchar_t (&manufacturer)[kManufacturerCapacity], const MsiCalls& msi) {
     LogTrace(L"Inside GetProductInfo");
+    if (msi.error != ERROR_SUCCESS) {
+        LogSystemError(msi.error);
+        return msi.error;
+    }
 
     // Set on every call: the dialog is the only window the user sees, so the
     // installer must never show one of its own, not even for a missing file.
-    MsiSetInternalUI(kMsiUiLevelNoneSourceResOnly, nullptr);
+    msi.setInternalUI(kMsiUiLevelNoneSourceResOnly, nullptr);
 
-    MSIHANDLE package = 0;
-    UINT result = MsiOpenPackageW(packagePath, &package);
+    qx::UniqueMsiHandle<CloseMsiHandle> package;
+    UINT result = msi.openPackage(packagePath, package.put());
     if (result != ERROR_SUCCESS) {
         LogSystemError(result);
         return result;
@@ -37,15 +41,14 @@ DWORD ReadProductInfo(const wchar_t* packagePath, wchar_t (&productName)[kProduc
     };
     for (const PropertyRead& read : reads) {
         DWORD length = read.capacity;
-        result = MsiGetPropertyW(package, read.name, read.field, &length);
+        result = msi.getProperty(package.get(), read.name, read.field, &length);
         if (result != ERROR_SUCCESS) {
             LogSystemError(result);
-            MsiCloseHandle(package);
             return result;
         }
     }
 
-    MsiCloseHandle(package);
+    package.reset();
     LogTrace(L"Exiting GetProductInfo");
     return ERROR_SUCCESS;
 }

@@ -2,6 +2,8 @@
 // Reads the product's name, code and manufacturer from its installer package.
 #include <windows.h>
 
+#include "ui/MsiBinding.h"
+
 constexpr size_t kProductNameCapacity = 256;
 constexpr size_t kProductCodeCapacity = 40;
 constexpr size_t kManufacturerCapacity = 256;
@@ -10,7 +12,8 @@ constexpr size_t kManufacturerCapacity = 256;
 // cannot be read; fields read before it keep their values, later ones are
 // left alone. A value that does not fit its field, terminator included, is a
 // failure. Returns 0, or the failing installer call's code, logged once
-// (2 when no file is at packagePath).
+// (2 when no file is at packagePath). When the installer calls could not be
+// bound, that is the failure, logged and returned like the others.
 DWORD ReadProductInfo(const wchar_t* packagePath, wchar_t (&productName)[kProductNameCapacity],
                       wchar_t (&productCode)[kProductCodeCapacity],
-                      wchar_t (&manufacturer)[kManufacturerCapacity]);
+                      wchar_t (&manufacturer)[kManufacturerCapacity], const MsiCalls& msi = Msi());

@@ -11,6 +11,7 @@
 #include "diag/ErrorReporting.h"
 #include "diag/Logger.h"
 #include "framework/BoundedText.h"
+#include "framework/ObjectSecurity.h"
 #include "ui/ProductInfo.h"
 #include "ui/WaitUIThread.h"
 #include "worker/MSIThread.h"
@@ -27,17 +28,20 @@ CSetupDlg::CSetupDlg(CWnd* parent) : CDialog(kSetupDialogTemplate, parent) {
 CSetupDlg::~CSetupDlg() {
     // Whatever ended the dialog, the worker and the install-actions module
     // may still use the lock record: free nothing under them.
-    if (m_hWorkerThread) {
-        WaitForSingleObject(m_hWorkerThread, INFINITE);
-        CloseHandle(m_hWorkerThread);
-    }
-    if (m_hMSIThreadMutex) CloseHandle(m_hMSIThreadMutex);
+    if (m_hWorkerThread) WaitForSingleObject(m_hWorkerThread.get(), INFINITE);
+    // A handle the worker offered that no tick took any more.
+    qx::UniqueHandle offered(InterlockedExchangePointer(&m_hOfferedMutex, nullptr));
+    m_hMSIThreadMutex.reset();
     // The lock calls into the event when it unlocks: it goes first.
     if (m_pUILock) {
         m_pUILock->Unlock();
         delete m_pUILock;
     }
     delete m_pUIEvent;
+}
+
+void CSetupDlg::OfferWorkerMutex(qx::UniqueHandle mutex) {
+    qx::UniqueHandle previous(InterlockedExchangePointer(&m_hOfferedMutex, mutex.release()));
 }
 
 DWORD CSetupDlg::GetProductInfo(const wchar_t* packagePath) {
@@ -110,7 +114,7 @@ void CSetupDlg::EndAfterWorker(UINT_PTR id) {
 }
 
 bool CSetupDlg::WorkerRunning() const {
-    return m_hWorkerThread && WaitForSingleObject(m_hWorkerThread, 0) == WAIT_TIMEOUT;
+    return m_hWorkerThread && WaitForSingleObject(m_hWorkerThread.get(), 0) == WAIT_TIMEOUT;
 }
 
 void CSetupDlg::OnTimer(UINT_PTR id) {
@@ -151,7 +155,14 @@ bool CSetupDlg::FirstTick() {
         }
 
         LogTrace(L"Creating UI MUTEX");
-        m_pUIEvent = new CEvent(FALSE, FALSE, kUiEventName);
+        qx::ObjectName uiEventName = qx::ObjectName::Own;
+        qx::UniqueHandle uiEvent = qx::CreateUnsquattedEvent(kUiEventName, uiEventName);
+        // Another program made the name first: it could take the signal the
+        // worker waits for. The install-actions module gets the lock record,
+        // not the name, so an unnamed event serves as well.
+        if (uiEventName != qx::ObjectName::Own)
+            LogTrace(L"UI event name already in use by another program; using an unnamed event");
+        m_pUIEvent = new CEvent(uiEvent.release());
         m_pUIEvent->SetEvent();
         m_pUILock = new UiLock(m_pUIEvent);
 
@@ -166,7 +177,7 @@ bool CSetupDlg::FirstTick() {
             return false;
         }
         m_pMSIThread->m_bAutoDelete = TRUE;
-        DuplicateHandle(GetCurrentProcess(), m_pMSIThread->m_hThread, GetCurrentProcess(), &m_hWorkerThread,
+        DuplicateHandle(GetCurrentProcess(), m_pMSIThread->m_hThread, GetCurrentProcess(), m_hWorkerThread.put(),
                         SYNCHRONIZE, FALSE, 0);
         LogTrace(L"Resume MSIThreadProc");
         m_pMSIThread->ResumeThread();
@@ -176,10 +187,7 @@ bool CSetupDlg::FirstTick() {
         ReportError(error);
         ShowWindow(m_hWnd, SW_HIDE);
         KillTimer(m_hWnd, kSetupTimerId);
-        if (m_hMSIThreadMutex) {
-            CloseHandle(m_hMSIThreadMutex);
-            m_hMSIThreadMutex = nullptr;
-        }
+        m_hMSIThreadMutex.reset();
         EndDialog(IDCANCEL);
         return false;
     }
@@ -187,16 +195,14 @@ bool CSetupDlg::FirstTick() {
 
 void CSetupDlg::PollWorker(UINT_PTR id) {
     if (!m_hMSIThreadMutex) {
-        m_hMSIThreadMutex = OpenMutexW(MUTEX_ALL_ACCESS, FALSE, kWorkerMutexName);
+        // Handed over by the worker, never opened by name: no object another
+        // program made under that name can hold the dialog.
+        m_hMSIThreadMutex.reset(InterlockedExchangePointer(&m_hOfferedMutex, nullptr));
         if (!m_hMSIThreadMutex) {
-            if (GetLastError() == ERROR_FILE_NOT_FOUND) {
-                // Not created yet, or the worker has already come and gone
-                // between two ticks: then end as if the wait had seen it end.
-                if (m_hWorkerThread && WaitForSingleObject(m_hWorkerThread, 0) == WAIT_OBJECT_0) EndAfterWorker(id);
-                return;
-            }
-            KillTimer(m_hWnd, id);
-            EndDialog(IDCANCEL);
+            // Not created yet, or the worker has already come and gone (or
+            // had no mutex): then end as if the wait had seen it end.
+            if (m_hWorkerThread && WaitForSingleObject(m_hWorkerThread.get(), 0) == WAIT_OBJECT_0) EndAfterWorker(id);
+            return;
         }
     }
 
@@ -207,30 +213,30 @@ void CSetupDlg::PollWorker(UINT_PTR id) {
         return;
     }
 
-    DWORD wait = m_hMSIThreadMutex ? WaitForSingleObject(m_hMSIThreadMutex, 10) : WAIT_FAILED;
+    const DWORD wait = WaitForSingleObject(m_hMSIThreadMutex.get(), 10);
     if (wait == WAIT_TIMEOUT) {
         if (m_pUILock && m_pUILock->m_bAcquired) return;   // the hourglass is still wanted
         LogTrace(L"Lock removed from UI MUTEX");
         KillTimer(m_hWnd, id);
         LogTrace(L"Hiding Hourglass AVI Window");
         ShowWindow(m_hWnd, SW_HIDE);
-        // The worker releases its mutex as its last act.
-        WaitForSingleObject(m_hMSIThreadMutex, INFINITE);
-        ReleaseMutex(m_hMSIThreadMutex);
-        CloseHandle(m_hMSIThreadMutex);
-        m_hMSIThreadMutex = nullptr;
+        // The worker releases its mutex as its last act; its thread's end
+        // counts as well, should it ever end without doing so.
+        const HANDLE ends[] = {m_hMSIThreadMutex.get(), m_hWorkerThread.get()};
+        const DWORD ended = WaitForMultipleObjects(m_hWorkerThread ? 2 : 1, ends, FALSE, INFINITE);
+        if (ended == WAIT_OBJECT_0 || ended == WAIT_ABANDONED_0) ReleaseMutex(m_hMSIThreadMutex.get());
+        m_hMSIThreadMutex.reset();
         EndDialog(IDOK);
     } else if (wait == WAIT_OBJECT_0) {
-        // The worker finished while the lock was still held.
-        ReleaseMutex(m_hMSIThreadMutex);
-        CloseHandle(m_hMSIThreadMutex);
-        m_hMSIThreadMutex = nullptr;
-        KillTimer(m_hWnd, id);
-        ShowWindow(m_hWnd, SW_HIDE);
-        EndDialog(IDCANCEL);
+        // The worker has finished between two ticks: with the lock still
+        // held that is the cancel ending; a lock the module let go counts as
+        // seen, as when the worker came and went before any tick.
+        ReleaseMutex(m_hMSIThreadMutex.get());
+        m_hMSIThreadMutex.reset();
+        EndAfterWorker(id);
     } else {
         // Abandoned or failed: the handle stays until the destructor.
-        if (wait == WAIT_ABANDONED) ReleaseMutex(m_hMSIThreadMutex);
+        if (wait == WAIT_ABANDONED) ReleaseMutex(m_hMSIThreadMutex.get());
         KillTimer(m_hWnd, id);
         ShowWindow(m_hWnd, SW_HIDE);
         EndDialog(IDCANCEL);

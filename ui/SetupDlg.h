@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "framework/Dialog.h"
+#include "framework/Ownership.h"
 #include "framework/SyncObjects.h"
 #include "framework/Thread.h"
 #include "worker/MSIThread.h"
@@ -22,10 +23,14 @@ public:
     // into the three fields; 0 or the failing installer call's code.
     DWORD GetProductInfo(const wchar_t* packagePath);
 
+    // The worker hands over a handle to its mutex here (with no name, the
+    // dialog could not open it otherwise); the dialog takes it on a tick.
+    void OfferWorkerMutex(qx::UniqueHandle mutex);
+
     BOOL m_bFirstTick = TRUE;
     CWinThread* m_pWaitUIThread = nullptr;
     CWinThread* m_pMSIThread = nullptr;
-    HANDLE m_hMSIThreadMutex = nullptr;
+    qx::UniqueHandle m_hMSIThreadMutex;
     CEvent* m_pUIEvent = nullptr;
     UiLock* m_pUILock = nullptr;
     wchar_t m_szManufacturer[256] = {};
@@ -54,5 +59,7 @@ private:
 
     // Our own handle to the worker thread, so the dialog can outlive no
     // running worker whatever ended it.
-    HANDLE m_hWorkerThread = nullptr;
+    qx::UniqueHandle m_hWorkerThread;
+    // Written by the worker, taken by the dialog's thread.
+    HANDLE volatile m_hOfferedMutex = nullptr;
 };

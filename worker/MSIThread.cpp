@@ -1,10 +1,14 @@
 #include "worker/MSIThread.h"
 
+#include <utility>
+
 #include "app/SetupApp.h"
 #include "cache/CacheCopy.h"
 #include "diag/ErrorReporting.h"
 #include "diag/Logger.h"
 #include "framework/BoundedText.h"
+#include "framework/ObjectSecurity.h"
+#include "framework/Ownership.h"
 #include "modules/InstallActions.h"
 #include "ui/SetupDlg.h"
 #include "worker/CacheInstallSource.h"
@@ -19,7 +23,18 @@ UINT MSIThreadProc(LPVOID param) {
     if (lock && !lock->m_bAcquired) lock->Lock(INFINITE);
 
     LogTrace(L"create MSIThread mutex");
-    HANDLE mutex = CreateMutexW(nullptr, TRUE, kWorkerMutexName);
+    qx::ObjectName mutexName = qx::ObjectName::Own;
+    qx::UniqueHandle mutex = qx::CreateUnsquattedMutex(kWorkerMutexName, mutexName);
+    // A mutex another program made first could hold the dialog for ever;
+    // the dialog gets its handle from us, so an unnamed one serves.
+    if (mutexName != qx::ObjectName::Own)
+        LogTrace(L"Worker mutex name already in use by another program; using an unnamed mutex");
+    if (mutex) {
+        qx::UniqueHandle forDialog;
+        if (DuplicateHandle(GetCurrentProcess(), mutex.get(), GetCurrentProcess(), forDialog.put(),
+                            SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, 0))
+            dialog->OfferWorkerMutex(std::move(forDialog));
+    }
 
     wchar_t manufacturer[256] = {};
     wchar_t productName[256] = {};
@@ -66,8 +81,8 @@ UINT MSIThreadProc(LPVOID param) {
     }
 
     if (mutex) {
-        ReleaseMutex(mutex);
-        CloseHandle(mutex);
+        ReleaseMutex(mutex.get());
+        mutex.reset();
     }
     LogTrace(L"Exiting MsiThreadproc");
     return 1;

@@ -9,8 +9,41 @@
 #include "diag/LogLevel.h"
 #include "diag/Logger.h"
 #include "framework/BoundedText.h"
+#include "framework/SystemLibrary.h"
 
 namespace {
+
+// The installer calls this module makes, bound by name from the system
+// folder's msi.dll: it is not on Windows' KnownDLLs list, so a load-time
+// import would take a copy from the launcher's folder first.
+struct Installer {
+    decltype(&MsiEnableLogW) enableLog = nullptr;
+    decltype(&MsiQueryProductStateW) queryProductState = nullptr;
+    decltype(&MsiSetInternalUI) setInternalUI = nullptr;
+    decltype(&MsiInstallProductW) installProduct = nullptr;
+    DWORD error = ERROR_MOD_NOT_FOUND;   // 0 once all four are bound
+};
+
+const Installer& Msi() {
+    static const Installer installer = [] {
+        Installer calls;
+        // Kept to the end of the process on purpose: the bound calls point into it.
+        HMODULE module = qx::LoadSystemLibrary(L"msi.dll");
+        if (!module) {
+            const DWORD error = GetLastError();
+            calls.error = error == ERROR_SUCCESS || error == ERROR_FILE_NOT_FOUND ? ERROR_MOD_NOT_FOUND : error;
+            return calls;
+        }
+        calls.enableLog = qx::BindProc<decltype(calls.enableLog)>(module, "MsiEnableLogW");
+        calls.queryProductState = qx::BindProc<decltype(calls.queryProductState)>(module, "MsiQueryProductStateW");
+        calls.setInternalUI = qx::BindProc<decltype(calls.setInternalUI)>(module, "MsiSetInternalUI");
+        calls.installProduct = qx::BindProc<decltype(calls.installProduct)>(module, "MsiInstallProductW");
+        const bool all = calls.enableLog && calls.queryProductState && calls.setInternalUI && calls.installProduct;
+        calls.error = all ? ERROR_SUCCESS : ERROR_PROC_NOT_FOUND;
+        return calls;
+    }();
+    return installer;
+}
 
 constexpr wchar_t kAfterRebootSwitch[] = L"AFTERREBOOT=YES";
 // Repair in place, re-caching the package, so a package rebuilt with a new
@@ -104,10 +137,10 @@ void EnableInstallerLog(const wchar_t* logPath) {
         usable = qx::BoundedAppend(path, MAX_PATH, kInstallerLogSuffix);
     }
     if (!usable) {
-        MsiEnableLogW(0, nullptr, 0);
+        Msi().enableLog(0, nullptr, 0);
         return;
     }
-    UINT rc = MsiEnableLogW(kInstallerLogMode, path, INSTALLLOGATTRIBUTES_APPEND | INSTALLLOGATTRIBUTES_FLUSHEACHLINE);
+    UINT rc = Msi().enableLog(kInstallerLogMode, path, INSTALLLOGATTRIBUTES_APPEND | INSTALLLOGATTRIBUTES_FLUSHEACHLINE);
     LogTrace(L"Installer log %s: %d", path, static_cast<int>(rc));
 }
 
@@ -121,21 +154,26 @@ void ReleaseHourglass(UiLock* uiLock) {
 // the moment that dialog is about to appear.
 int RunInstaller(const wchar_t* package, UiLock* uiLock, const wchar_t* logPath) {
     EnableInstallerLog(logPath);
-    const INSTALLSTATE state = MsiQueryProductStateW(kProductGuid);
+    const INSTALLSTATE state = Msi().queryProductState(kProductGuid);
     const wchar_t* properties = state == INSTALLSTATE_UNKNOWN ? L"" : kRepairProperties;
     LogTrace(L"Product state %d; installing with \"%s\"", static_cast<int>(state), properties);
 
-    const INSTALLUILEVEL previous = MsiSetInternalUI(INSTALLUILEVEL_REDUCED, nullptr);
+    const INSTALLUILEVEL previous = Msi().setInternalUI(INSTALLUILEVEL_REDUCED, nullptr);
     ReleaseHourglass(uiLock);
-    const UINT result = MsiInstallProductW(package, properties);
-    if (previous != INSTALLUILEVEL_NOCHANGE) MsiSetInternalUI(previous, nullptr);
+    const UINT result = Msi().installProduct(package, properties);
+    if (previous != INSTALLUILEVEL_NOCHANGE) Msi().setInternalUI(previous, nullptr);
     LogTrace(L"MsiInstallProductW returned %d", static_cast<int>(result));
     return static_cast<int>(result);
 }
 
 int InstallActions(const wchar_t* commandLine, UiLock* uiLock, const wchar_t* logPath) {
+    if (Msi().error != ERROR_SUCCESS) {
+        LogTrace(L"Windows Installer could not be loaded from the system folder: %d", static_cast<int>(Msi().error));
+        ReleaseHourglass(uiLock);
+        return static_cast<int>(Msi().error);
+    }
     if (commandLine && wcsstr(commandLine, kAfterRebootSwitch)) {
-        const INSTALLSTATE state = MsiQueryProductStateW(kProductGuid);
+        const INSTALLSTATE state = Msi().queryProductState(kProductGuid);
         LogTrace(L"After the restart: product state %d", static_cast<int>(state));
         if (state == INSTALLSTATE_DEFAULT) {
             LogTrace(L"The product is installed; nothing left to do");

@@ -1,32 +1,86 @@
 // "Setup.exe": the product's outer setup program. Starts the launcher from
 // its own folder as its caller, waits for it and ends with its exit code.
+// When the launcher cannot be started at all it says so and ends with the
+// error as its exit code.
 #include <windows.h>
+#include <objbase.h>
+#include <shellapi.h>
+
+#include <string>
 
 #include "framework/BoundedText.h"
+#include "framework/Ownership.h"
+
+namespace {
+
+constexpr wchar_t kLauncherFile[] = L"QXVSetup64.exe";
+constexpr wchar_t kCaption[] = L"QX Prism P4000 Series Setup";
+
+// The shell's old-style result of a failed start as an error code, for a
+// shell that sets no last error.
+DWORD ShellStartError(const SHELLEXECUTEINFOW& info) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_SUCCESS) return error;
+    switch (reinterpret_cast<INT_PTR>(info.hInstApp)) {
+        case SE_ERR_FNF: return ERROR_FILE_NOT_FOUND;
+        case SE_ERR_PNF: return ERROR_PATH_NOT_FOUND;
+        case SE_ERR_ACCESSDENIED: return ERROR_ACCESS_DENIED;
+        case SE_ERR_OOM: return ERROR_NOT_ENOUGH_MEMORY;
+        default: return ERROR_INVALID_FUNCTION;
+    }
+}
+
+DWORD ReportNotStarted(const wchar_t* launcher, DWORD error) {
+    wchar_t* text = nullptr;
+    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
+                   nullptr, error, LANG_USER_DEFAULT, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+    const qx::UniqueLocal owned(text);
+    std::wstring message = L"The setup could not be started:\n";
+    message += launcher;
+    message += L"\n\n";
+    message += text ? text : (L"Error " + std::to_wstring(error));
+    MessageBoxW(nullptr, message.c_str(), kCaption, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+    return error;
+}
+
+}  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     wchar_t path[MAX_PATH] = {};
     DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return ERROR_BAD_PATHNAME;
+    if (n == 0 || n >= MAX_PATH) return static_cast<int>(ReportNotStarted(kLauncherFile, ERROR_BAD_PATHNAME));
     wchar_t* name = path;
     for (wchar_t* p = path; *p; ++p)
         if (*p == L'\\') name = p + 1;
     *name = L'\0';
-    if (!qx::BoundedAppend(path, MAX_PATH, L"QXVSetup64.exe")) return ERROR_BAD_PATHNAME;
+    if (!qx::BoundedAppend(path, MAX_PATH, kLauncherFile))
+        return static_cast<int>(ReportNotStarted(kLauncherFile, ERROR_BAD_PATHNAME));
 
-    wchar_t commandLine[MAX_PATH + 32];
-    if (qx::BoundedFormat(commandLine, MAX_PATH + 32, L"\"%s\" CALLER=SETUP", path) < 0)
-        return ERROR_BAD_PATHNAME;
+    // The shell may hand the start to extensions that need COM.
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
 
-    STARTUPINFOW si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(path, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-        return static_cast<int>(GetLastError());
-    CloseHandle(pi.hThread);
-    WaitForSingleObject(pi.hProcess, INFINITE);
+    // Through the shell rather than CreateProcessW: a launcher that requires
+    // administrator rights is then elevated (with the person's consent when
+    // this program is not elevated itself) instead of refused with
+    // ERROR_ELEVATION_REQUIRED. No shell message boxes: the failure is ours
+    // to tell.
+    SHELLEXECUTEINFOW info = {};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    info.lpFile = path;
+    info.lpParameters = L"CALLER=SETUP";
+    info.nShow = SW_SHOWNORMAL;
+    SetLastError(ERROR_SUCCESS);
+    const BOOL started = ShellExecuteExW(&info);
+    const DWORD error = started ? ERROR_SUCCESS : ShellStartError(info);
+    if (SUCCEEDED(com)) CoUninitialize();
+    if (!started) return static_cast<int>(ReportNotStarted(path, error));
+
+    // A start handed to another process leaves no handle to wait on.
+    if (!info.hProcess) return ERROR_SUCCESS;
+    const qx::UniqueHandle launcher(info.hProcess);
+    WaitForSingleObject(launcher.get(), INFINITE);
     DWORD code = 0;
-    GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hProcess);
+    GetExitCodeProcess(launcher.get(), &code);
     return static_cast<int>(code);
 }

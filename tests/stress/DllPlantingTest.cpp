@@ -1,9 +1,12 @@
 // DLLs planted in the current folder and on PATH under the names of the
 // modules the launcher loads at run time: the launcher takes its modules
 // from its own folder and the system's only, so a planted one is never
-// loaded, even when the launcher's own copy is missing.
+// loaded, even when the launcher's own copy is missing. System DLLs that
+// Windows does not always take from its system folder, planted beside the
+// launcher as well, are never loaded either.
 #include <gtest/gtest.h>
 
+#include "framework/Ownership.h"
 #include "tests/stress/StressHarness.h"
 
 #include <psapi.h>
@@ -33,14 +36,13 @@ std::vector<std::wstring> LoadedModules(HANDLE process) {
 
 // The pending-reboot text as the launcher makes it from a resource module.
 std::vector<std::wstring> RebootWords(const std::wstring& module) {
-    HMODULE res = LoadLibraryExW(module.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    const qx::UniqueModule res(LoadLibraryExW(module.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
     const wchar_t* text = nullptr;
-    const int n = res ? LoadStringW(res, 15002, reinterpret_cast<LPWSTR>(&text), 0) : 0;
+    const int n = res ? LoadStringW(res.get(), 15002, reinterpret_cast<LPWSTR>(&text), 0) : 0;
     const std::wstring definition = n > 0 ? std::wstring(text, static_cast<size_t>(n)) : L"";
-    if (res) FreeLibrary(res);
     wchar_t* formatted = nullptr;
-    FormatMessageW(FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ALLOCATE_BUFFER | 60, definition.c_str(), 0, 0,
-                   reinterpret_cast<LPWSTR>(&formatted), 0, nullptr);
+    FormatMessageW(FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER | 60,
+                   definition.c_str(), 0, 0, reinterpret_cast<LPWSTR>(&formatted), 0, nullptr);
     std::wstring s = formatted ? formatted : L"";
     if (formatted) LocalFree(formatted);
     return Words(s);
@@ -69,20 +71,24 @@ protected:
     }
 
     // Starts the launcher with the planted folders as its current folder
-    // and first on its PATH.
-    Child Start(const std::wstring& folder, const std::wstring& args) {
+    // and first on its PATH; extra: more variables of its environment.
+    Child Start(const std::wstring& folder, const std::wstring& args,
+                const std::map<std::wstring, std::wstring>& extra = {}) {
         wchar_t path[8192] = {};
         GetEnvironmentVariableW(L"PATH", path, 8192);
         StartOptions options;
         options.commandLine = L"\"" + folder + L"QXVSetup64.exe\"" + (args.empty() ? L"" : L" " + args);
         options.currentFolder = cwd_;
         options.environment = {{L"PATH", path_ + L";" + path}};
+        options.environment.insert(extra.begin(), extra.end());
         options.outputFile = std::wstring(kRoot) + L"output.txt";
         return Child::Start(folder + L"QXVSetup64.exe", options);
     }
 
-    void ExpectNothingPlantedLoaded() {
-        for (const auto& f : {cwd_, path_})
+    void ExpectNothingPlantedLoaded(const std::wstring& launcherFolder = L"") {
+        std::vector<std::wstring> folders = {cwd_, path_};
+        if (!launcherFolder.empty()) folders.push_back(launcherFolder);
+        for (const auto& f : folders)
             EXPECT_FALSE(FileExists(f + L"planted-loads.txt"))
                 << "a planted DLL was loaded:\n" << Narrow(ReadUtf8(f + L"planted-loads.txt"));
     }
@@ -171,6 +177,52 @@ TEST_F(StressDllPlanting, OwnFolderComesFirstAndTheErrorModuleStillLoads) {
             << "loaded by its full path and called: " << Narrow(reports);
     }
     ExpectNothingPlantedLoaded();
+}
+
+// The system DLL the product binaries look up that is not on Windows'
+// KnownDLLs list. Wine is told to prefer a file of that name over its own
+// copy in the launcher, as Windows always does for such a DLL. Wine takes
+// that from the registry: WINEDLLOVERRIDES in the environment a Wine
+// program gives its child does not reach the child's loader. (version.dll
+// cannot be tried so: Wine's own user32 and setupapi import it, so a
+// preferred file of that name is loaded into any program there; on Windows
+// those are KnownDLLs that do not.)
+constexpr const wchar_t* kNonKnownSystemDlls[] = {L"msi"};
+constexpr wchar_t kLauncherOverrides[] = L"Software\\Wine\\AppDefaults\\QXVSetup64.exe";
+
+class LauncherPrefersFilesOverBuiltins {
+public:
+    LauncherPrefersFilesOverBuiltins() {
+        const std::wstring key = std::wstring(kLauncherOverrides) + L"\\DllOverrides";
+        const wchar_t order[] = L"native,builtin";
+        for (const wchar_t* dll : kNonKnownSystemDlls)
+            EXPECT_TRUE(SetValue(HKEY_CURRENT_USER, key, dll, REG_SZ, order, sizeof order));
+    }
+    ~LauncherPrefersFilesOverBuiltins() { DeleteKey(HKEY_CURRENT_USER, kLauncherOverrides); }
+};
+
+TEST_F(StressDllPlanting, SystemDllsComeOnlyFromTheSystemFolder) {
+    UninstallProduct();
+    const std::wstring folder = MakeShippedFolder(std::wstring(kRoot) + L"shipped\\");
+    const std::wstring planted = BuildDir() + L"tests\\stress\\planted.dll";
+    for (const auto& f : {folder, cwd_, path_})
+        for (const wchar_t* dll : kNonKnownSystemDlls) ASSERT_TRUE(CopyInto(planted, f, dll + std::wstring(L".dll")));
+
+    ClearLogs();
+    const LauncherPrefersFilesOverBuiltins overrides;
+    Child launcher = Start(folder, L"CALLER=SETUP", {{L"WINEDLLOVERRIDES", L"msi=n,b"}});
+    ASSERT_TRUE(launcher.Started());
+    const Outcome outcome = WaitForEnd(launcher, 180000, std::wstring(kRoot) + L"output.txt");
+    EXPECT_TRUE(outcome.ended && !outcome.crashed) << outcome.crashText;
+    ExpectNothingPlantedLoaded(folder);
+    EXPECT_TRUE(ProductInstalled()) << "the installation completed with the system's own installer";
+    bool wellFormed = false;
+    const auto records = AllLogRecords(&wellFormed);
+    EXPECT_TRUE(wellFormed);
+    EXPECT_EQ(CountText(records, "In DoInstallActions: CALLER=SETUP"), 1u);
+    EXPECT_EQ(CountText(records, "Exiting MsiThreadproc"), 1u);
+    for (const auto& r : records) EXPECT_NE(r.type, "ERROR") << r.text;
+    UninstallProduct();
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "tests/stress/StressHarness.h"
 
+#include <gtest/gtest.h>
+#include <msi.h>
 #include <shlobj.h>
 
 #include <algorithm>
@@ -245,6 +247,20 @@ std::vector<LogRecord> AllLogRecords(bool* wellFormed) {
 size_t CountText(const std::vector<LogRecord>& records, const std::string& text) {
     return static_cast<size_t>(
         std::count_if(records.begin(), records.end(), [&](const LogRecord& r) { return r.text == text; }));
+}
+
+std::wstring MakeShippedFolder(const std::wstring& path) {
+    const std::wstring folder = MakeLauncherFolder(path, kWithResourceModule | kWithRealModules);
+    EXPECT_TRUE(CopyInto(ProductDir() + L"QXPRP4005.msi", folder));
+    return folder;
+}
+
+bool ProductInstalled() { return MsiQueryProductStateW(kGuid) == INSTALLSTATE_DEFAULT; }
+
+void UninstallProduct() {
+    if (!ProductInstalled()) return;
+    MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
+    MsiConfigureProductW(kGuid, INSTALLLEVEL_DEFAULT, INSTALLSTATE_ABSENT);
 }
 
 }  // namespace qxstress

@@ -91,4 +91,11 @@ std::wstring SystemText(DWORD code);
 std::vector<LogRecord> AllLogRecords(bool* wellFormed);
 size_t CountText(const std::vector<LogRecord>& records, const std::string& text);
 
+// A fresh folder holding what ships: the launcher, its modules and the
+// product's package. Path ends in a backslash.
+std::wstring MakeShippedFolder(const std::wstring& path);
+// Whether Windows Installer has the product installed; removing it.
+bool ProductInstalled();
+void UninstallProduct();
+
 }  // namespace qxstress

@@ -136,22 +136,42 @@ TEST_F(LoggerTest, FileHeldOpenByAnotherWriterDropsTheRecord) {
 TEST_F(LoggerTest, HeldMutexBoundsTheWaitAndDropsTheRecord) {
     HANDLE taken = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    std::thread holder([&] {
+    const auto holdUntilReleased = [&] {
         HANDLE m = CreateMutexW(nullptr, TRUE, kLogMutexName);
         SetEvent(taken);
         WaitForSingleObject(release, 20000);
         ReleaseMutex(m);
         CloseHandle(m);
-    });
+    };
+    std::thread holder(holdUntilReleased);
     WaitForSingleObject(taken, 5000);
     DWORD start = GetTickCount();
     LogTrace(L"late");
     DWORD elapsed = GetTickCount() - start;
+    // Still held: the records after a dropped one only try for the mutex.
+    start = GetTickCount();
+    for (int i = 0; i < 5; ++i) LogTrace(L"later");
+    const DWORD later = GetTickCount() - start;
     SetEvent(release);
     holder.join();
     EXPECT_GE(elapsed, 900u);
     EXPECT_LT(elapsed, 5000u);
+    EXPECT_LT(later, 900u) << "five more records did not wait a second each";
     EXPECT_TRUE(Log().empty());
+    // Free again: the next record is written, and the one after a new hold
+    // waits its full second again.
+    LogTrace(L"free");
+    EXPECT_EQ(Texts(Log()), std::vector<std::string>{"free"});
+    ResetEvent(taken);
+    ResetEvent(release);
+    std::thread again(holdUntilReleased);
+    WaitForSingleObject(taken, 5000);
+    start = GetTickCount();
+    LogTrace(L"late again");
+    elapsed = GetTickCount() - start;
+    SetEvent(release);
+    again.join();
+    EXPECT_GE(elapsed, 900u);
     CloseHandle(taken);
     CloseHandle(release);
 }

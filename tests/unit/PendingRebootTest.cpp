@@ -3,6 +3,7 @@
 #include <string>
 
 #include "app/PendingReboot.h"
+#include "framework/Ownership.h"
 #include "modules/Utilities.h"
 
 namespace {
@@ -42,6 +43,31 @@ TEST(PendingReboot, TextIsWrappedAtSixtyWithHardBreaks) {
     EXPECT_LE(longest, 60u);
     EXPECT_GT(lines, hardBreaks + 1) << "long lines were wrapped too";
     EXPECT_EQ(text.find(L"%n"), std::wstring::npos);
+}
+
+TEST(PendingReboot, ResourceModuleLoadedAsAnImageResourceGivesTheSameText) {
+    // As the launcher loads it: by full path, as resources only.
+    wchar_t path[MAX_PATH] = {};
+    ASSERT_GT(SearchPathW(nullptr, L"QXVSetupRES64.dll", nullptr, MAX_PATH, path, nullptr), 0u);
+    const qx::UniqueModule image(
+        LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE | LOAD_LIBRARY_AS_DATAFILE));
+    ASSERT_TRUE(image);
+    std::wstring fromImage, fromModule;
+    EXPECT_GT(Utilities::Instance()->LoadStringMV(fromImage, image.get(), 15002), 0u);
+    Utilities::Instance()->LoadStringMV(fromModule, ResourceModule(), 15002);
+    EXPECT_EQ(fromImage, fromModule);
+    EXPECT_EQ(FormatPendingRebootText(image.get()), FormatPendingRebootText(ResourceModule()));
+    EXPECT_GT(Utilities::Instance()->LoadStringMV(fromImage, image.get(), 15016), 0u);
+}
+
+TEST(PendingReboot, InsertsInTheTextArePassedThroughAndBreaksStillWork) {
+    // Nothing is given for %1 or %2: they stay as they are, and nothing is
+    // read in their place.
+    const std::wstring text = FormatMessageDefinition(L"Restart first: %1 and %2!s! stay.%nNext line");
+    EXPECT_EQ(text, L"Restart first: %1 and %2!s! stay.\r\nNext line");
+    const std::wstring wrapped = FormatMessageDefinition(std::wstring(30, L'a') + L" " + std::wstring(40, L'b'));
+    EXPECT_EQ(wrapped, std::wstring(30, L'a') + L"\r\n" + std::wstring(40, L'b')) << "wrapped at 60";
+    EXPECT_TRUE(FormatMessageDefinition(L"").empty());
 }
 
 TEST(PendingReboot, MissingModuleGivesAFixedText) {

@@ -4,8 +4,10 @@
 #include <vector>
 
 #include "diag/Logger.h"
-#include "ui/MsiOrdinals.h"
+#include "ui/MsiBinding.h"
 #include "ui/ProductInfo.h"
+#include "framework/Ownership.h"
+#include "framework/SystemLibrary.h"
 
 namespace {
 
@@ -63,6 +65,7 @@ protected:
         CLogger::Instance().Reset();
         CLogger::Instance().SetLogFile(log_.c_str());
         CLogger::Instance().AddLevel(kDefaultLogLevel);
+        ASSERT_EQ(Msi().error, 0u) << "msi.dll bound from the system folder";
         // Only to count the handles left open; the launcher never needs it.
         closeAll_ = reinterpret_cast<UINT(WINAPI*)()>(
             reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"msi.dll"), "MsiCloseAllHandles")));
@@ -146,14 +149,61 @@ TEST_F(ProductInfoTest, UiLevelIsSetOnEveryCallWithoutTouchingTheOwnerWindow) {
                                      FixturePath(L"LongProductCode.msi")}) {
         SCOPED_TRACE(std::string(path.begin(), path.end()));
         HWND set = owner;
-        MsiSetInternalUI(5, &set);   // full UI, and an owner to find again
+        Msi().setInternalUI(5, &set);   // full UI, and an owner to find again
         Read(path.c_str());
         HWND before = nullptr;
-        EXPECT_EQ(MsiSetInternalUI(5, &before), kMsiUiLevelNoneSourceResOnly);
+        EXPECT_EQ(Msi().setInternalUI(5, &before), kMsiUiLevelNoneSourceResOnly);
         EXPECT_EQ(before, owner) << "the level is set with no owner-window pointer";
     }
     HWND none = nullptr;
-    MsiSetInternalUI(kMsiUiLevelNoneSourceResOnly, &none);
+    Msi().setInternalUI(kMsiUiLevelNoneSourceResOnly, &none);
+}
+
+TEST_F(ProductInfoTest, InstallerCallsThatCannotBeBoundAreAnErrorNotACrash) {
+    // No such DLL in the system folder, and a system DLL without the
+    // installer's ordinals.
+    const MsiCalls missing = BindMsiCalls(L"qx-no-such-installer.dll");
+    EXPECT_EQ(missing.error, static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+    const MsiCalls wrong = BindMsiCalls(L"version.dll");
+    EXPECT_EQ(wrong.error, static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+    for (const MsiCalls* calls : {&missing, &wrong}) {
+        DeleteFileW(log_.c_str());
+        f_ = Fields();
+        const DWORD r = ReadProductInfo(FixturePath(L"QXPRP4005.msi").c_str(), f_.name, f_.code, f_.manufacturer,
+                                        *calls);
+        EXPECT_EQ(r, calls->error);
+        EXPECT_NE(r, static_cast<DWORD>(ERROR_FILE_NOT_FOUND)) << "never taken for a missing package";
+        EXPECT_EQ(Log(), (Lines{"TRACE Inside GetProductInfo", "ERROR " + std::to_string(r)}));
+        EXPECT_TRUE(Untouched(true, true, true));
+    }
+}
+
+TEST(SystemLibrary, ADllBesideTheProgramIsNotTakenForASystemOne) {
+    // A copy of the resource module under a name the system folder does not
+    // hold: found beside the program by a plain load, never by the
+    // system-folder load.
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring folder(self);
+    folder = folder.substr(0, folder.find_last_of(L'\\') + 1);
+    const std::wstring planted = folder + L"qx-planted-system.dll";
+    wchar_t source[MAX_PATH] = {};
+    ASSERT_GT(SearchPathW(nullptr, L"QXVSetupRES64.dll", nullptr, MAX_PATH, source, nullptr), 0u);
+    ASSERT_TRUE(CopyFileW(source, planted.c_str(), FALSE));
+    {
+        qx::UniqueModule plain(LoadLibraryExW(L"qx-planted-system.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE));
+        EXPECT_TRUE(plain) << "the control: a plain search finds it";
+    }
+    SetLastError(0);
+    EXPECT_EQ(qx::LoadSystemLibrary(L"qx-planted-system.dll"), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+    const qx::UniqueModule system(qx::LoadSystemLibrary(L"version.dll"));
+    ASSERT_TRUE(system);
+    wchar_t loaded[MAX_PATH] = {}, systemFolder[MAX_PATH] = {};
+    GetModuleFileNameW(system.get(), loaded, MAX_PATH);
+    GetSystemDirectoryW(systemFolder, MAX_PATH);
+    EXPECT_EQ(_wcsnicmp(loaded, systemFolder, wcslen(systemFolder)), 0);
+    DeleteFileW(planted.c_str());
 }
 
 }  // namespace

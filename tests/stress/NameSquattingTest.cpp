@@ -1,0 +1,129 @@
+// Another program makes one of the launcher's object names first and holds
+// it, or keeps taking its signal: the real launcher still installs the
+// shipped package and ends. The UI event and the worker mutex are then
+// replaced by unnamed ones, which the log says; a held logging mutex costs
+// the installation no more than its normal time again.
+#include <cstdio>
+#include <functional>
+
+#include <gtest/gtest.h>
+
+#include "diag/Logger.h"
+#include "framework/Ownership.h"
+#include "tests/stress/StressHarness.h"
+
+namespace qxstress {
+namespace {
+
+constexpr wchar_t kRoot[] = L"C:\\qxtest\\StressSquatting\\";
+constexpr wchar_t kUiEventName[] = L"Global\\UI-{7E21C5B9-3D40-4F8A-9C62-1B5E8D0A4F73}";
+constexpr wchar_t kWorkerMutexName[] = L"Global\\MSITHREAD-{7E21C5B9-3D40-4F8A-9C62-1B5E8D0A4F73}";
+constexpr char kUiEventFallback[] = "UI event name already in use by another program; using an unnamed event";
+constexpr char kWorkerMutexFallback[] = "Worker mutex name already in use by another program; using an unnamed mutex";
+// Far beyond any installation here; only a hang reaches it.
+constexpr DWORD kHangBoundMs = 180000;
+
+std::wstring StressProgram(const wchar_t* name) { return BuildDir() + L"tests\\stress\\" + name; }
+
+// Starts a helper ("args READY MS") that makes its object first, and waits
+// until it has.
+Child StartSquatter(const std::wstring& program, const std::wstring& args) {
+    const std::wstring readyName = L"Local\\qxstress-squatter-ready";
+    const qx::UniqueHandle ready(CreateEventW(nullptr, TRUE, FALSE, readyName.c_str()));
+    StartOptions options;
+    options.commandLine = L"\"" + program + L"\" " + args + L" " + readyName + L" 600000";
+    Child squatter = Child::Start(program, options);
+    EXPECT_TRUE(squatter.Started());
+    EXPECT_EQ(WaitForSingleObject(ready.get(), 20000), WAIT_OBJECT_0) << "the squatter did not make its object";
+    return squatter;
+}
+
+class StressSquatting : public ::testing::Test {
+protected:
+    void SetUp() override {
+        DeleteKey(HKEY_LOCAL_MACHINE, kPendingRebootKey);
+        DeleteKey(HKEY_LOCAL_MACHINE, kLogLevelKey);
+        UninstallProduct();
+        folder_ = MakeShippedFolder(std::wstring(kRoot) + L"shipped\\");
+    }
+    void TearDown() override {
+        UninstallProduct();
+        DeleteKey(HKEY_LOCAL_MACHINE, kSourceRecordKey);
+        RemoveCache();
+        RemoveTree(kRoot);
+    }
+
+    // One installation from a clean state; its duration in ms.
+    ULONGLONG Install(const char* what) {
+        SCOPED_TRACE(what);
+        UninstallProduct();
+        ClearLogs();
+        const ULONGLONG start = GetTickCount64();
+        StartOptions options;
+        options.commandLine = L"\"" + folder_ + L"QXVSetup64.exe\" CALLER=SETUP";
+        options.outputFile = std::wstring(kRoot) + L"output.txt";
+        Child launcher = Child::Start(folder_ + L"QXVSetup64.exe", options);
+        EXPECT_TRUE(launcher.Started());
+        const Outcome outcome = WaitForEnd(launcher, kHangBoundMs, std::wstring(kRoot) + L"output.txt");
+        const ULONGLONG took = GetTickCount64() - start;
+        EXPECT_TRUE(outcome.ended) << "the launcher hangs";
+        EXPECT_FALSE(outcome.crashed) << outcome.crashText;
+        EXPECT_TRUE(ProductInstalled());
+        return took;
+    }
+
+    std::vector<LogRecord> Records() {
+        bool wellFormed = false;
+        auto records = AllLogRecords(&wellFormed);
+        EXPECT_TRUE(wellFormed);
+        return records;
+    }
+
+    std::wstring folder_;
+};
+
+// The squatter makes its object (kind "event" or "mutex") under name; the
+// installation still runs to its end, and only the fallback for that name
+// is logged.
+void ExpectFallbackFor(const wchar_t* kind, const wchar_t* name, const char* fallback, const char* other,
+                       const std::function<ULONGLONG(const char*)>& install) {
+    Child squatter = StartSquatter(StressProgram(L"stress_squatter.exe"), std::wstring(kind) + L" " + name);
+    install(fallback);
+    bool wellFormed = false;
+    const auto records = AllLogRecords(&wellFormed);
+    EXPECT_TRUE(wellFormed);
+    EXPECT_EQ(CountText(records, fallback), 1u);
+    EXPECT_EQ(CountText(records, other), 0u);
+    EXPECT_EQ(CountText(records, "Lock removed from UI MUTEX"), 1u) << "the dialog saw the module let go";
+    EXPECT_EQ(CountText(records, "Exiting MsiThreadproc"), 1u);
+    EXPECT_EQ(CountText(records, "Exiting QXVSetup.exe"), 1u);
+    EXPECT_FALSE(squatter.Ended()) << "the squatter was there all along";
+}
+
+TEST_F(StressSquatting, UiEventMadeAndDrainedByAnotherProgram) {
+    ExpectFallbackFor(L"event", kUiEventName, kUiEventFallback, kWorkerMutexFallback,
+                      [this](const char* what) { return Install(what); });
+}
+
+TEST_F(StressSquatting, WorkerMutexMadeAndHeldByAnotherProgram) {
+    ExpectFallbackFor(L"mutex", kWorkerMutexName, kWorkerMutexFallback, kUiEventFallback,
+                      [this](const char* what) { return Install(what); });
+}
+
+TEST_F(StressSquatting, LoggingMutexHeldByAnotherProgramCostsAtMostTheNormalTimeAgain) {
+    const ULONGLONG normal = Install("nobody holds the logging mutex");
+    const size_t normalRecords = Records().size();
+    ASSERT_GT(normalRecords, 10u);
+
+    Child holder = StartSquatter(StressProgram(L"stress_logwriter.exe"), L"hold");
+    const ULONGLONG held = Install("another program holds the logging mutex");
+    EXPECT_LE(held, 2 * normal) << "normal " << normal << " ms, with the mutex held " << held << " ms";
+    // Records are dropped, not waited for: what reaches the file comes from
+    // a thread whose wait was cut short by input, so it is a part at most.
+    EXPECT_LT(Records().size(), normalRecords);
+    EXPECT_FALSE(holder.Ended());
+    std::printf("installation: %llu ms; with the logging mutex held: %llu ms\n", normal, held);
+}
+
+}  // namespace
+}  // namespace qxstress

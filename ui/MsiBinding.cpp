@@ -1,0 +1,31 @@
+#include "ui/MsiBinding.h"
+
+#include "framework/SystemLibrary.h"
+
+MsiCalls BindMsiCalls(const wchar_t* dll) {
+    MsiCalls calls;
+    // Kept to the end of the process on purpose: the bound calls point into it.
+    HMODULE module = qx::LoadSystemLibrary(dll);
+    if (!module) {
+        calls.error = GetLastError();
+    } else {
+        calls.setInternalUI = qx::BindProc<decltype(calls.setInternalUI)>(module, MAKEINTRESOURCEA(141));
+        calls.openPackage = qx::BindProc<decltype(calls.openPackage)>(module, MAKEINTRESOURCEA(94));
+        calls.getProperty = qx::BindProc<decltype(calls.getProperty)>(module, MAKEINTRESOURCEA(74));
+        calls.closeHandle = qx::BindProc<decltype(calls.closeHandle)>(module, MAKEINTRESOURCEA(8));
+        const bool all = calls.setInternalUI && calls.openPackage && calls.getProperty && calls.closeHandle;
+        calls.error = all ? ERROR_SUCCESS : ERROR_PROC_NOT_FOUND;
+    }
+    if (calls.error == ERROR_FILE_NOT_FOUND || (calls.error == ERROR_SUCCESS && !module))
+        calls.error = ERROR_MOD_NOT_FOUND;
+    return calls;
+}
+
+const MsiCalls& Msi() {
+    static const MsiCalls calls = BindMsiCalls();
+    return calls;
+}
+
+void CloseMsiHandle(MSIHANDLE handle) {
+    if (Msi().closeHandle) Msi().closeHandle(handle);
+}
