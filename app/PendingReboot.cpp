@@ -1,7 +1,6 @@
 #include "app/PendingReboot.h"
 
 #include "app/ProductIdentity.h"
-#include "framework/AppMessageBox.h"
 #include "framework/Ownership.h"
 #include "modules/Utilities.h"
 
@@ -40,8 +39,4 @@ std::wstring FormatMessageDefinition(const std::wstring& definition) {
         definition.c_str(), 0, LANG_USER_DEFAULT, reinterpret_cast<LPWSTR>(&formatted), 0, nullptr);
     const qx::UniqueLocal owned(formatted);
     return n != 0 && formatted ? std::wstring(formatted) : std::wstring();
-}
-
-void ShowPendingRebootMessage(HMODULE resModule) {
-    AppMessageBox(FormatPendingRebootText(resModule).c_str());
 }

@@ -19,6 +19,3 @@ std::wstring FormatPendingRebootText(HMODULE resModule);
 // inserts such as %1 are passed through, lines are wrapped at 60
 // characters. Empty when it cannot be formatted.
 std::wstring FormatMessageDefinition(const std::wstring& definition);
-
-// Tells the user that a reboot is pending (blocks until dismissed).
-void ShowPendingRebootMessage(HMODULE resModule);

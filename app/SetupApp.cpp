@@ -9,6 +9,8 @@
 #include "app/PendingReboot.h"
 #include "app/ProductIdentity.h"
 #include "app/Switches.h"
+#include "app/UserNotice.h"
+#include "diag/ErrorReporting.h"
 #include "diag/LogSetup.h"
 #include "diag/Logger.h"
 #include "framework/BoundedText.h"
@@ -41,6 +43,9 @@ BOOL CSetupApp::InitInstance() {
     InitCommonControlsEx(&controls);
 
     const std::wstring tail = m_lpCmdLine ? m_lpCmdLine : L"";
+    m_bQuiet = HasSwitch(tail.c_str(), kSwitchQuiet);
+    m_bNoRestart = HasSwitch(tail.c_str(), kSwitchNoRestart);
+    SetQuietReporting(m_bQuiet);
     // Runs before the log exists, so its own lines leave no record.
     if (HasSwitch(tail.c_str(), kSwitchRunOnce)) RemoveRunOnceEntry();
 
@@ -51,7 +56,8 @@ BOOL CSetupApp::InitInstance() {
     LogTrace(L"Inside QXVSetup.exe");
 
     if (IsRebootPending()) {
-        ShowPendingRebootMessage(m_hResModule);
+        TellUser(FormatPendingRebootText(m_hResModule));
+        m_dwExitCode = kExitRebootPending;
         return FALSE;
     }
 
@@ -65,8 +71,12 @@ BOOL CSetupApp::InitInstance() {
     }
 
     HANDLE installMutex = nullptr;
-    if (!CheckInstallInProgress(installMutex)) return FALSE;
+    if (!CheckInstallInProgress(installMutex)) {
+        m_dwExitCode = ERROR_INSTALL_ALREADY_RUNNING;
+        return FALSE;
+    }
 
+    m_dwExitCode = ERROR_INSTALL_FAILURE;   // until the package or the module says otherwise
     LogTrace(L"Showing Hourglass");
     {
         CSetupDlg dialog;

@@ -3,6 +3,11 @@
 
 #include "framework/WinApp.h"
 
+// Exit code of a start refused because a restart is pending:
+// ERROR_FAIL_NOACTION_REBOOT, "No action was taken as a system reboot is
+// required." (not in every SDK's headers).
+constexpr DWORD kExitRebootPending = 350;
+
 class CSetupApp : public CWinApp {
 public:
     CSetupApp();
@@ -10,9 +15,18 @@ public:
 
     // The start-up sequence. True only after forwarding to the Pad.
     BOOL InitInstance() override;
+    // The process's exit code: what happened, for whoever started it.
+    int ExitInstance() override { return static_cast<int>(m_dwExitCode); }
 
     wchar_t m_szLogFile[MAX_PATH] = {};   // the installation log's full path
     HMODULE m_hResModule = nullptr;       // "QXVSetupRES64.dll", possibly null
+    bool m_bQuiet = false;                // "QUIET=YES": no window at all
+    bool m_bNoRestart = false;            // "NORESTART=YES": the caller restarts
+    // 0 for a start forwarded to the Pad; 350 or 1618 for a refusal; the
+    // code reported when the package cannot be read; otherwise the
+    // install-actions module's result, set by the worker. An installation
+    // that never reached the module ends with 1603.
+    DWORD m_dwExitCode = ERROR_SUCCESS;
 };
 
 extern CSetupApp theApp;

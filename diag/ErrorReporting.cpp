@@ -32,9 +32,19 @@ std::wstring ReportMessageFor(int32_t code, HMODULE resModule) {
     return message;
 }
 
+namespace {
+bool g_quietReporting = false;
+}  // namespace
+
+void SetQuietReporting(bool quiet) { g_quietReporting = quiet; }
+
 void ReportError(const InstallErrorException& error) {
     const std::wstring message = ReportMessageFor(error.Code(), theApp.m_hResModule);
     LogTrace(L"ReportError: %s", message.c_str());
+    if (g_quietReporting) {
+        LogErrorText(message.empty() ? L"Unkown Error" : message.c_str());
+        return;
+    }
 
     wchar_t modulePath[2 * MAX_PATH] = {};
     bool havePath = qx::GetLauncherFolder(modulePath, 2 * MAX_PATH) &&

@@ -30,5 +30,9 @@ void LogSystemError(DWORD code);
 std::wstring ReportMessageFor(int32_t code, HMODULE resModule);
 
 // Turns the code into a message and hands it to "QXPRP4005P64.dll" in the
-// launcher's folder, loaded for this one report.
+// launcher's folder, loaded for this one report. In a quiet run the message
+// goes to the log as ERROR records instead: the module would show a window.
 void ReportError(const InstallErrorException& error);
+
+// Whether reports go to the log only; set once at start-up.
+void SetQuietReporting(bool quiet);

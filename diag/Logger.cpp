@@ -193,3 +193,22 @@ void LogError(const wchar_t* format, ...) {
     LogWithType(LOGTYPE_ERROR, format, args);
     va_end(args);
 }
+
+void LogErrorText(const wchar_t* text) {
+    if (!text) return;
+    std::wstring rest;
+    for (const wchar_t* p = text; *p; ++p)
+        if (*p != L'\r') rest.push_back(*p);
+    while (!rest.empty() && rest.back() == L'\n') rest.pop_back();
+    while (!rest.empty()) {
+        size_t cut = rest.size();
+        size_t next = cut;
+        if (cut > kMaxLogText) {
+            const size_t lineEnd = rest.rfind(L'\n', kMaxLogText);
+            cut = (lineEnd != std::wstring::npos && lineEnd > 0) ? lineEnd : kMaxLogText;
+            next = rest[cut] == L'\n' ? cut + 1 : cut;
+        }
+        LogError(L"%s", rest.substr(0, cut).c_str());
+        rest.erase(0, next);
+    }
+}

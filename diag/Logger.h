@@ -49,3 +49,8 @@ private:
 // characters leaves no record at all.
 void LogTrace(const wchar_t* format, ...);
 void LogError(const wchar_t* format, ...);
+
+// A text meant for a person (a message box's) as ERROR records: one record
+// for each piece of at most 255 characters, cut at line breaks where it
+// can be, so a long text is not dropped whole.
+void LogErrorText(const wchar_t* text);

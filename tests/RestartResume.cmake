@@ -2,7 +2,10 @@
 # ends every process in it: an installation that needs a restart (3010 or
 # 3011 from the scripted install-actions module), Wine's restart with its
 # RunOnce processing, and the resumed launcher finishing from its cache.
-#   -DWINE_RUN=... -DBUILD_DIR=... -DRESULT=3010|3011
+#   -DWINE_RUN=... -DBUILD_DIR=... -DRESULT=3010|3011 [-DQUIET=ON]
+# With QUIET the first run is an unattended one ("QUIET=YES NORESTART=YES"):
+# it ends without a restart, the restart comes later from outside (Wine's
+# RunOnce processing), and the resumed run must be quiet too.
 set(PREFIX "$ENV{WINEPREFIX}")
 if(NOT PREFIX)
   message(FATAL_ERROR "WINEPREFIX is not set")
@@ -43,7 +46,18 @@ file(WRITE "${folder}/actions-script.txt" "result=${RESULT}\nresult_after_reboot
 
 # The first run ends in the restart; Wine then runs the RunOnce entries,
 # which start the cached launcher. Wait until the resumed run has ended.
-wine("C:\\qxtest\\restart-${RESULT}\\QXVSetup64.exe" CALLER=SETUP)
+if(QUIET)
+  wine("C:\\qxtest\\restart-${RESULT}\\QXVSetup64.exe" CALLER=SETUP QUIET=YES NORESTART=YES)
+  file(GLOB first_logs "${logs}/~qx*.log")
+  list(LENGTH first_logs first_count)
+  if(NOT first_count EQUAL 1)
+    message(FATAL_ERROR "the quiet first run should have ended on its own, without a restart")
+  endif()
+  # The restart the deployment tool schedules.
+  wine(wineboot -r)
+else()
+  wine("C:\\qxtest\\restart-${RESULT}\\QXVSetup64.exe" CALLER=SETUP)
+endif()
 set(resumed_done FALSE)
 foreach(i RANGE 240)
   file(GLOB log_files "${logs}/~qx*.log")
@@ -75,10 +89,17 @@ if(NOT count EQUAL 2)
 endif()
 list(GET calls 0 first)
 list(GET calls 1 resumed)
-if(NOT first MATCHES "^tail=CALLER=SETUP\\|")
+if(QUIET)
+  set(first_tail "CALLER=SETUP QUIET=YES NORESTART=YES")
+  set(resumed_tail "AFTERREBOOT=YES CALLER=SETUP QUIET=YES")
+else()
+  set(first_tail "CALLER=SETUP")
+  set(resumed_tail "AFTERREBOOT=YES CALLER=SETUP")
+endif()
+if(NOT first MATCHES "^tail=${first_tail}\\|")
   message(FATAL_ERROR "first call: ${first}")
 endif()
-if(NOT resumed MATCHES "^tail=AFTERREBOOT=YES CALLER=SETUP\\|")
+if(NOT resumed MATCHES "^tail=${resumed_tail}\\|")
   message(FATAL_ERROR "the resumed launcher did not hand on both switches: ${resumed}")
 endif()
 if(NOT first MATCHES "\\|cache=[^|]*QXVSetup64.exe;")
@@ -103,6 +124,9 @@ foreach(f IN LISTS log_files)
 endforeach()
 if(resumed_log STREQUAL "")
   message(FATAL_ERROR "no log of the resumed run")
+endif()
+if(QUIET AND NOT resumed_log MATCHES "calling DoInstallActions: AFTERREBOOT=YES CALLER=SETUP QUIET=YES")
+  message(FATAL_ERROR "the resumed run was not quiet:\n${resumed_log}")
 endif()
 foreach(absent "In CacheSourcePath" "Reboot required")
   string(FIND "${resumed_log}" "${absent}" at)

@@ -53,11 +53,15 @@ BOOL CSetupDlg::OnInitDialog() {
     SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
     SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
 
-    LogTrace(L"Starting Thread for hourglass AVI");
-    m_pWaitUIThread = AfxBeginThread(WaitUIThreadProc, this, THREAD_PRIORITY_NORMAL, 0, CREATE_SUSPENDED);
-    if (m_pWaitUIThread) {
-        m_pWaitUIThread->m_bAutoDelete = TRUE;
-        m_pWaitUIThread->ResumeThread();
+    // A quiet run shows nothing: no hourglass, and the dialog itself is
+    // kept from ever being shown (see WM_WINDOWPOSCHANGING).
+    if (!theApp.m_bQuiet) {
+        LogTrace(L"Starting Thread for hourglass AVI");
+        m_pWaitUIThread = AfxBeginThread(WaitUIThreadProc, this, THREAD_PRIORITY_NORMAL, 0, CREATE_SUSPENDED);
+        if (m_pWaitUIThread) {
+            m_pWaitUIThread->m_bAutoDelete = TRUE;
+            m_pWaitUIThread->ResumeThread();
+        }
     }
     SetTimer(m_hWnd, kSetupTimerId, kSetupTimerMs, nullptr);
     return TRUE;
@@ -73,6 +77,11 @@ bool CSetupDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& r
         case WM_QUERYDRAGICON:
             result = reinterpret_cast<LRESULT>(m_hIcon);
             return true;
+        case WM_WINDOWPOSCHANGING:
+            // The dialog box shows its window on its own; a quiet run takes
+            // the showing out of every change of position.
+            if (theApp.m_bQuiet) reinterpret_cast<WINDOWPOS*>(lParam)->flags &= ~SWP_SHOWWINDOW;
+            return false;
         case WM_TIMER:
             OnTimer(static_cast<UINT_PTR>(wParam));
             return false;   // then the dialog's default processing
@@ -137,7 +146,15 @@ bool CSetupDlg::FirstTick() {
 
         LogTrace(L"Getting Product Info");
         DWORD result = GetProductInfo(packagePath);
-        if (result == ERROR_FILE_NOT_FOUND) {
+        if (result == ERROR_FILE_NOT_FOUND && theApp.m_bQuiet) {
+            // Nobody to answer a prompt: only the recorded source folder is
+            // tried, and without one the package stays not found.
+            LogTrace(L"No disc prompt in a quiet run; looking in the recorded source folder");
+            const std::wstring recorded = GetCachedSourcePath();
+            if (!recorded.empty() && qx::BoundedCopy(packagePath, kPackagePathCapacity, recorded.c_str()) &&
+                PathAppendW(packagePath, kPackageFile))
+                result = GetProductInfo(packagePath);
+        } else if (result == ERROR_FILE_NOT_FOUND) {
             LogTrace(L"PROMPT for user to insert the Disk (In SetupDlg - On Timer - First Time) . Looking For\" "
                      L"QXPRP4005.msi \"");
             const std::wstring recorded = GetCachedSourcePath();
@@ -184,6 +201,7 @@ bool CSetupDlg::FirstTick() {
         LogTrace(L"Exiting Product");
         return true;
     } catch (InstallErrorException& error) {
+        theApp.m_dwExitCode = static_cast<DWORD>(error.Code());
         ReportError(error);
         ShowWindow(m_hWnd, SW_HIDE);
         KillTimer(m_hWnd, kSetupTimerId);

@@ -51,20 +51,29 @@ UINT MSIThreadProc(LPVOID param) {
     bool rebootPending = false;
     try {
         int result = DoInstallActions(commandLine, lock, theApp.m_szLogFile, 0);
+        // The module's result is the process's, unchanged, for whoever
+        // started the launcher (a deployment tool reads it).
+        theApp.m_dwExitCode = static_cast<DWORD>(result);
         switch (result) {
             case kInstallSuccess:
                 break;
             case kInstallRebootInitiated:
                 LogTrace(L"Reboot initiated");
-                if (cached.usable) SetRunOnceEntry(cached.cacheFolder);
+                if (cached.usable) SetRunOnceEntry(cached.cacheFolder, theApp.m_bQuiet);
                 rebootPending = true;
                 break;
             case kInstallRebootRequired:
             case kInstallRebootRequiredToo:
                 LogTrace(L"Reboot required");
-                if (cached.usable) SetRunOnceEntry(cached.cacheFolder);
+                if (cached.usable) SetRunOnceEntry(cached.cacheFolder, theApp.m_bQuiet);
                 rebootPending = true;
-                RebootSystemNow();
+                // Asked not to: the caller restarts, and the RunOnce entry
+                // resumes the installation then.
+                if (theApp.m_bNoRestart) {
+                    LogTrace(L"Restart left to the caller (NORESTART=YES)");
+                } else {
+                    RebootSystemNow();
+                }
                 break;
             default:
                 LogSystemError(static_cast<DWORD>(result));

@@ -6,7 +6,7 @@
 #include "diag/Logger.h"
 #include "framework/BoundedText.h"
 
-bool BuildResumeCommand(const wchar_t* cacheFolder, wchar_t* command) {
+bool BuildResumeCommand(const wchar_t* cacheFolder, wchar_t* command, bool quiet) {
     // The closing quote stands right after the file name: the system splits
     // a quoted command at the quote, so a quote after the arguments would
     // make the whole text one (missing) program path.
@@ -15,16 +15,17 @@ bool BuildResumeCommand(const wchar_t* cacheFolder, wchar_t* command) {
     size_t len = qx::BoundedLength(command, MAX_PATH);
     if (ok && len > 1 && command[len - 1] != L'\\') ok = qx::BoundedAppend(command, MAX_PATH, L"\\");
     ok = ok && qx::BoundedAppend(command, MAX_PATH, kLauncherFile64) &&
-         qx::BoundedAppend(command, MAX_PATH, L"\" AFTERREBOOT=YES CALLER=SETUP");
+         qx::BoundedAppend(command, MAX_PATH, L"\" AFTERREBOOT=YES CALLER=SETUP") &&
+         (!quiet || qx::BoundedAppend(command, MAX_PATH, L" QUIET=YES"));
     if (!ok) {
         for (size_t i = 0; i < MAX_PATH; ++i) command[i] = L'\0';
     }
     return ok;
 }
 
-void SetRunOnceEntry(const wchar_t* cacheFolder) {
+void SetRunOnceEntry(const wchar_t* cacheFolder, bool quiet) {
     wchar_t command[MAX_PATH] = {};
-    bool built = BuildResumeCommand(cacheFolder, command);
+    bool built = BuildResumeCommand(cacheFolder, command, quiet);
     LogTrace(L"In SetRunOnceEntry: %s", command);
     // A command cut short would start something else after the restart.
     if (built) {

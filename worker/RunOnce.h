@@ -9,12 +9,13 @@ inline constexpr wchar_t kRunValue[] = L"QX Prism P4000 Series Install";
 // Builds the resume command for the launcher in cacheFolder (which ends in a
 // backslash) into command, a zero-filled 260-character buffer:
 //   "<cacheFolder>QXVSetup64.exe" AFTERREBOOT=YES CALLER=SETUP
+// and " QUIET=YES" after it for a quiet run, so the resumed run is quiet too.
 // Returns false when it does not fit; command is then left empty.
-bool BuildResumeCommand(const wchar_t* cacheFolder, wchar_t* command);
+bool BuildResumeCommand(const wchar_t* cacheFolder, wchar_t* command, bool quiet = false);
 
 // Registers the cached launcher under the machine's RunOnce key. The data
 // is always the whole 260-character buffer (520 bytes).
-void SetRunOnceEntry(const wchar_t* cacheFolder);
+void SetRunOnceEntry(const wchar_t* cacheFolder, bool quiet = false);
 
 // Enables the shutdown privilege and asks for a forced restart.
 void RebootSystemNow();

@@ -46,6 +46,7 @@ const Installer& Msi() {
 }
 
 constexpr wchar_t kAfterRebootSwitch[] = L"AFTERREBOOT=YES";
+constexpr wchar_t kQuietSwitch[] = L"QUIET=YES";
 // Repair in place, re-caching the package, so a package rebuilt with a new
 // package code still reinstalls over the installed product.
 constexpr wchar_t kRepairProperties[] = L"REINSTALL=ALL REINSTALLMODE=vomus";
@@ -151,14 +152,15 @@ void ReleaseHourglass(UiLock* uiLock) {
 // Runs the installer on the package with the package's own progress
 // dialog: the reduced level shows it and no wizard dialog (the basic level's
 // built-in window does not exist everywhere). The launcher's hourglass goes
-// the moment that dialog is about to appear.
-int RunInstaller(const wchar_t* package, UiLock* uiLock, const wchar_t* logPath) {
+// the moment that dialog is about to appear. A quiet run shows no window.
+int RunInstaller(const wchar_t* package, UiLock* uiLock, const wchar_t* logPath, bool quiet) {
     EnableInstallerLog(logPath);
     const INSTALLSTATE state = Msi().queryProductState(kProductGuid);
     const wchar_t* properties = state == INSTALLSTATE_UNKNOWN ? L"" : kRepairProperties;
     LogTrace(L"Product state %d; installing with \"%s\"", static_cast<int>(state), properties);
 
-    const INSTALLUILEVEL previous = Msi().setInternalUI(INSTALLUILEVEL_REDUCED, nullptr);
+    const INSTALLUILEVEL previous =
+        Msi().setInternalUI(quiet ? INSTALLUILEVEL_NONE : INSTALLUILEVEL_REDUCED, nullptr);
     ReleaseHourglass(uiLock);
     const UINT result = Msi().installProduct(package, properties);
     if (previous != INSTALLUILEVEL_NOCHANGE) Msi().setInternalUI(previous, nullptr);
@@ -192,7 +194,7 @@ int InstallActions(const wchar_t* commandLine, UiLock* uiLock, const wchar_t* lo
         ReleaseHourglass(uiLock);
         return ERROR_FILE_NOT_FOUND;
     }
-    return RunInstaller(package, uiLock, logPath);
+    return RunInstaller(package, uiLock, logPath, commandLine && wcsstr(commandLine, kQuietSwitch));
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // "Setup.exe": the product's outer setup program. Starts the launcher from
-// its own folder as its caller, waits for it and ends with its exit code.
-// When the launcher cannot be started at all it says so and ends with the
-// error as its exit code.
+// its own folder as its caller, with its own arguments after "CALLER=SETUP",
+// waits for it and ends with its exit code. When the launcher cannot be
+// started at all it says so (not in a quiet run, where nobody would click
+// the box away) and ends with the error as its exit code.
 #include <windows.h>
 #include <objbase.h>
 #include <shellapi.h>
@@ -15,6 +16,8 @@ namespace {
 
 constexpr wchar_t kLauncherFile[] = L"QXVSetup64.exe";
 constexpr wchar_t kCaption[] = L"QX Prism P4000 Series Setup";
+constexpr wchar_t kQuietSwitch[] = L"QUIET=YES";
+bool g_quiet = false;
 
 // The shell's old-style result of a failed start as an error code, for a
 // shell that sets no last error.
@@ -39,13 +42,16 @@ DWORD ReportNotStarted(const wchar_t* launcher, DWORD error) {
     message += launcher;
     message += L"\n\n";
     message += text ? text : (L"Error " + std::to_wstring(error));
-    MessageBoxW(nullptr, message.c_str(), kCaption, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+    if (!g_quiet) MessageBoxW(nullptr, message.c_str(), kCaption, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
     return error;
 }
 
 }  // namespace
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR arguments, int) {
+    const std::wstring tail = arguments ? arguments : L"";
+    g_quiet = tail.find(kQuietSwitch) != std::wstring::npos;
+    const std::wstring parameters = tail.empty() ? L"CALLER=SETUP" : L"CALLER=SETUP " + tail;
     wchar_t path[MAX_PATH] = {};
     DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
     if (n == 0 || n >= MAX_PATH) return static_cast<int>(ReportNotStarted(kLauncherFile, ERROR_BAD_PATHNAME));
@@ -68,7 +74,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     info.cbSize = sizeof info;
     info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
     info.lpFile = path;
-    info.lpParameters = L"CALLER=SETUP";
+    info.lpParameters = parameters.c_str();
     info.nShow = SW_SHOWNORMAL;
     SetLastError(ERROR_SUCCESS);
     const BOOL started = ShellExecuteExW(&info);

@@ -172,6 +172,12 @@ bool Process::Wait(DWORD timeoutMs) {
     return handle_ && WaitForSingleObject(handle_, timeoutMs) == WAIT_OBJECT_0;
 }
 
+DWORD Process::ExitCode() const {
+    DWORD code = STILL_ACTIVE;
+    if (handle_) GetExitCodeProcess(handle_, &code);
+    return code;
+}
+
 void Process::Kill() {
     if (handle_) {
         TerminateProcess(handle_, 99);
@@ -297,6 +303,31 @@ HWND FindProcessWindow(DWORD processId, const wchar_t* windowClass) {
     FindData d{processId, windowClass, nullptr};
     EnumWindows(FindProc, reinterpret_cast<LPARAM>(&d));
     return d.found;
+}
+
+namespace {
+BOOL CALLBACK FindVisibleOf(HWND window, LPARAM param) {
+    auto* wanted = reinterpret_cast<std::pair<DWORD, bool>*>(param);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == wanted->first && IsWindowVisible(window)) {
+        wanted->second = true;
+        return FALSE;
+    }
+    return TRUE;
+}
+}  // namespace
+
+bool WaitWatchingWindows(Process& process, DWORD timeoutMs, bool& sawWindow) {
+    sawWindow = false;
+    const ULONGLONG end = GetTickCount64() + timeoutMs;
+    while (GetTickCount64() < end) {
+        std::pair<DWORD, bool> wanted(process.Id(), false);
+        EnumWindows(&FindVisibleOf, reinterpret_cast<LPARAM>(&wanted));
+        sawWindow = sawWindow || wanted.second;
+        if (process.Wait(5)) return true;
+    }
+    return false;
 }
 
 std::wstring ControlText(HWND dialog, int id) {

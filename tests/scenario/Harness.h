@@ -63,6 +63,8 @@ public:
     bool Started() const { return handle_ != nullptr; }
     // True when the process ended within timeoutMs.
     bool Wait(DWORD timeoutMs);
+    // The whole exit code (STILL_ACTIVE while it runs).
+    DWORD ExitCode() const;
     void Kill();
     DWORD Id() const { return id_; }
     HANDLE Handle() const { return handle_; }
@@ -94,6 +96,10 @@ std::vector<std::string> LogTexts(const std::string& type = "");
 HWND WaitForWindow(const wchar_t* windowClass, const wchar_t* caption, DWORD timeoutMs);
 // Any visible top-level window of the given process.
 HWND FindProcessWindow(DWORD processId, const wchar_t* windowClass);
+// Waits for the process to end, looking for a visible window of its own
+// every few milliseconds meanwhile. False when it did not end in time;
+// sawWindow tells whether any window of it was ever visible.
+bool WaitWatchingWindows(Process& process, DWORD timeoutMs, bool& sawWindow);
 std::wstring ControlText(HWND dialog, int id);
 // Clicks a button of a dialog until the dialog is gone: a dialog found the
 // moment it is created may not act on the first click yet.

@@ -79,6 +79,18 @@ TEST_F(RealInstallTest, LauncherInstallsTheProductAndAgainCleanly) {
     EXPECT_TRUE(FileExists(L"C:\\Program Files\\Selkirk-Vane\\QX Prism P4000 Series\\QXPRP4005.inf"));
 }
 
+TEST_F(RealInstallTest, QuietInstallationShowsNoWindowAndEndsWithZero) {
+    const std::wstring folder = ShippedFolder();
+    Process p = Process::Start(folder + L"QXVSetup64.exe", L"CALLER=SETUP QUIET=YES");
+    ASSERT_TRUE(p.Started());
+    bool sawWindow = true;
+    ASSERT_TRUE(WaitWatchingWindows(p, 120000, sawWindow)) << "the installation did not end";
+    EXPECT_FALSE(sawWindow) << "neither the hourglass nor the installer's progress window";
+    EXPECT_EQ(p.ExitCode(), 0u);
+    EXPECT_EQ(MsiQueryProductStateW(kProductCode), INSTALLSTATE_DEFAULT);
+    EXPECT_TRUE(LogTexts("ERROR").empty());
+}
+
 TEST_F(RealInstallTest, CancelledInstallationIsReported) {
     // The installer's cancel code from the module, as a person's cancel gives it.
     const std::wstring folder = MakeLauncherFolder(folder_, kInstallScenario);

@@ -198,4 +198,31 @@ TEST_F(LoggerTest, AbandonedMutexIsGivenUpNotKept) {
     EXPECT_EQ(Texts(Log()), std::vector<std::string>{"next"});
 }
 
+TEST_F(LoggerTest, TextsForAPersonAreLoggedWholeInPiecesThatFit) {
+    // Lines of a wrapped message: the pieces end at line breaks.
+    std::wstring wrapped;
+    for (int i = 0; i < 12; ++i) wrapped += std::wstring(50, static_cast<wchar_t>(L'a' + i)) + L"\r\n";
+    LogErrorText(wrapped.c_str());
+    // One line longer than a record: cut where it must be.
+    const std::wstring line(600, L'x');
+    LogErrorText(line.c_str());
+    LogErrorText(L"");
+    LogErrorText(nullptr);
+
+    const auto texts = Texts(Log(), "ERROR");
+    ASSERT_EQ(texts.size(), 3u + 3u);
+    std::string joined;
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_LE(texts[i].size(), 255u + 12u) << "at most 255 characters, line ends written as CRLF";
+        EXPECT_NE(texts[i].substr(texts[i].size() - 2), "\r\n") << "a piece ends at a line's end, not after it";
+        joined += texts[i] + "\r\n";
+    }
+    std::string expected;
+    for (int i = 0; i < 12; ++i) expected += std::string(50, static_cast<char>('a' + i)) + "\r\n";
+    EXPECT_EQ(joined, expected) << "every line whole, none lost";
+    EXPECT_EQ(texts[3], std::string(255, 'x'));
+    EXPECT_EQ(texts[4], std::string(255, 'x'));
+    EXPECT_EQ(texts[5], std::string(90, 'x'));
+}
+
 }  // namespace

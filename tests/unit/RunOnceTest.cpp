@@ -18,6 +18,22 @@ TEST(ResumeCommand, QuotesThePathAloneAndJoinsWithOneBackslash) {
     EXPECT_STREQ(cmd2, L"\"D:\\cache\\QXVSetup64.exe\" AFTERREBOOT=YES CALLER=SETUP");
 }
 
+TEST(ResumeCommand, AQuietRunResumesQuietlyOrNotAtAll) {
+    wchar_t cmd[MAX_PATH] = {};
+    ASSERT_TRUE(BuildResumeCommand(L"D:\\cache\\", cmd, true));
+    EXPECT_STREQ(cmd, L"\"D:\\cache\\QXVSetup64.exe\" AFTERREBOOT=YES CALLER=SETUP QUIET=YES");
+    // Room for the loud command but not for the quiet one: a resume that
+    // would show windows in an unattended installation is not written.
+    const std::wstring loud = L"\"" + std::wstring(L"C:\\") + L"\\QXVSetup64.exe\" AFTERREBOOT=YES CALLER=SETUP";
+    const std::wstring folder = L"C:\\" + std::wstring(MAX_PATH - 1 - loud.size(), L'f') + L"\\";
+    wchar_t fits[MAX_PATH] = {};
+    ASSERT_TRUE(BuildResumeCommand(folder.c_str(), fits, false));
+    wchar_t quiet[MAX_PATH];
+    for (auto& c : quiet) c = L'#';
+    EXPECT_FALSE(BuildResumeCommand(folder.c_str(), quiet, true));
+    for (wchar_t c : quiet) ASSERT_EQ(c, L'\0');
+}
+
 TEST(ResumeCommand, TooLongOrEmptyFolderGivesNoCommand) {
     wchar_t cmd[MAX_PATH];
     for (auto& c : cmd) c = L'#';

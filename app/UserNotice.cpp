@@ -1,0 +1,13 @@
+#include "app/UserNotice.h"
+
+#include "app/SetupApp.h"
+#include "diag/Logger.h"
+#include "framework/AppMessageBox.h"
+
+void TellUser(const std::wstring& text) {
+    if (theApp.m_bQuiet) {
+        LogErrorText(text.c_str());
+    } else {
+        AppMessageBox(text.c_str());
+    }
+}

@@ -1,0 +1,222 @@
+// Unattended deployment: the exit code tells a deployment tool what
+// happened, "QUIET=YES" shows no window at any moment (what a window would
+// have said goes to the log), and "NORESTART=YES" leaves the restart to the
+// caller while keeping everything the resume needs.
+#include <algorithm>
+
+#include "tests/scenario/ScenarioTest.h"
+
+namespace qxtest {
+namespace {
+
+constexpr DWORD kRebootPendingCode = 350;   // no action taken: a restart is required first
+constexpr wchar_t kInstallMutex[] = L"__QXVSetupInProgress";
+
+struct Ending {
+    DWORD exitCode = STILL_ACTIVE;
+    bool sawWindow = false;
+};
+
+class DeploymentTest : public ScenarioTest {
+protected:
+    void TearDown() override {
+        DeleteKey(HKEY_LOCAL_MACHINE, kPendingRebootKey);
+        DeleteValue(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue);
+    }
+
+    // A fixture folder with the scripted module; the real Pad instead of
+    // the recording one when throughPad.
+    std::wstring Folder(const std::string& script, bool throughPad = false, bool withPackage = true) {
+        unsigned contents = kInstallScenario;
+        if (throughPad) contents &= ~kWithRecordingPad;
+        if (!withPackage) contents &= ~kWithPackage;
+        const std::wstring folder = MakeLauncherFolder(folder_, contents);
+        if (throughPad) {
+            EXPECT_TRUE(CopyInto(ProductDir() + L"Setup.exe", folder));
+        }
+        WriteActionsScript(folder, script);
+        return folder;
+    }
+
+    // Runs program (the launcher or the Pad) to its end, watching for any
+    // window of the launcher's while it runs.
+    Ending Run(const std::wstring& program, const std::wstring& args) {
+        Ending ending;
+        Process p = Process::Start(program, args);
+        EXPECT_TRUE(p.Started());
+        if (!p.Started()) return ending;
+        // A message box left waiting for a click would keep it running.
+        EXPECT_TRUE(WaitWatchingWindows(p, 60000, ending.sawWindow)) << "did not end on its own";
+        if (p.Wait(0)) {
+            ending.exitCode = p.ExitCode();
+        } else {
+            p.Kill();
+        }
+        return ending;
+    }
+
+    // The words of the system's text for code, so that line wrapping does
+    // not count.
+    static std::string Words(std::string text) {
+        for (char& c : text)
+            if (c == '\r' || c == '\n' || c == '\t') c = ' ';
+        std::string out;
+        for (char c : text)
+            if (c != ' ' || (!out.empty() && out.back() != ' ')) out.push_back(c);
+        while (!out.empty() && out.back() == ' ') out.pop_back();
+        return out;
+    }
+    static std::string SystemWords(DWORD code) {
+        wchar_t text[512] = {};
+        FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, LANG_USER_DEFAULT,
+                       text, 512, nullptr);
+        return Words(Narrow(text));
+    }
+
+    static size_t ErrorsStartingWith(const std::string& prefix) {
+        const auto errors = LogTexts("ERROR");
+        return static_cast<size_t>(std::count_if(errors.begin(), errors.end(),
+                                                 [&](const std::string& e) { return e.rfind(prefix, 0) == 0; }));
+    }
+};
+
+TEST_F(DeploymentTest, ExitCodeIsTheModulesResultUnchanged) {
+    // 3010 and 3011 without a restart, so the prefix lives on.
+    for (int result : {0, 1641, 1602, 1603, 3010, 3011}) {
+        SCOPED_TRACE("result " + std::to_string(result));
+        ClearLogs();
+        DeleteValue(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue);
+        const std::wstring folder = Folder("result=" + std::to_string(result) + "\n");
+        const Ending ending = Run(folder + L"QXVSetup64.exe", L"CALLER=SETUP NORESTART=YES QUIET=YES");
+        EXPECT_EQ(ending.exitCode, static_cast<DWORD>(result));
+        EXPECT_FALSE(ending.sawWindow);
+    }
+}
+
+TEST_F(DeploymentTest, RefusalsAndAMissingPackageHaveTheirCodesAndNoWindow) {
+    {
+        SCOPED_TRACE("another installation runs");
+        HANDLE other = CreateMutexW(nullptr, TRUE, kInstallMutex);
+        const Ending ending = Run(Folder("result=0\n") + L"QXVSetup64.exe", L"CALLER=SETUP QUIET=YES");
+        ReleaseMutex(other);
+        CloseHandle(other);
+        EXPECT_EQ(ending.exitCode, static_cast<DWORD>(ERROR_INSTALL_ALREADY_RUNNING));
+        EXPECT_FALSE(ending.sawWindow);
+        const auto errors = LogTexts("ERROR");
+        ASSERT_EQ(errors.size(), 1u) << "the refusal text is in the log instead";
+        EXPECT_EQ(Words(errors[0]), SystemWords(ERROR_INSTALL_ALREADY_RUNNING));
+    }
+    {
+        SCOPED_TRACE("a restart is pending");
+        ClearLogs();
+        ASSERT_TRUE(SetDword(HKEY_LOCAL_MACHINE, kPendingRebootKey, L"x", 1));
+        const Ending ending = Run(Folder("result=0\n") + L"QXVSetup64.exe", L"CALLER=SETUP QUIET=YES");
+        DeleteKey(HKEY_LOCAL_MACHINE, kPendingRebootKey);
+        EXPECT_EQ(ending.exitCode, kRebootPendingCode);
+        EXPECT_FALSE(ending.sawWindow);
+        const auto errors = LogTexts("ERROR");
+        ASSERT_FALSE(errors.empty()) << "the pending-reboot text is in the log instead";
+        std::string all;
+        for (const auto& e : errors) all += e + "\n";
+        EXPECT_NE(all.find("restart"), std::string::npos) << all;
+    }
+    {
+        SCOPED_TRACE("the package is neither beside the launcher nor recorded");
+        ClearLogs();
+        DeleteKey(HKEY_LOCAL_MACHINE,
+                  L"SOFTWARE\\Selkirk-Vane\\Installed Products\\{7E21C5B9-3D40-4F8A-9C62-1B5E8D0A4F73}");
+        const std::wstring folder = Folder("result=0\n", false, false);
+        const Ending ending = Run(folder + L"QXVSetup64.exe", L"CALLER=SETUP QUIET=YES");
+        EXPECT_EQ(ending.exitCode, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+        EXPECT_FALSE(ending.sawWindow) << "no disc prompt";
+        EXPECT_FALSE(FileExists(folder + L"actions-record.txt")) << "nothing installed";
+        EXPECT_FALSE(FileExists(folder + L"report-record.txt")) << "the error module shows a window: not called";
+        EXPECT_GE(ErrorsStartingWith("===>>> ERROR :\r\n Code: 2\r\n"), 1u);
+        const auto errors = LogTexts("ERROR");
+        ASSERT_FALSE(errors.empty());
+        EXPECT_EQ(Words(errors.back()), SystemWords(ERROR_FILE_NOT_FOUND)) << "the report's text, last";
+    }
+}
+
+TEST_F(DeploymentTest, QuietRunsReportFailuresToTheLogOnly) {
+    const std::wstring folder = Folder("result=1603\n");
+    const Ending ending = Run(folder + L"QXVSetup64.exe", L"CALLER=SETUP QUIET=YES");
+    EXPECT_EQ(ending.exitCode, 1603u);
+    EXPECT_FALSE(ending.sawWindow);
+    EXPECT_FALSE(FileExists(folder + L"report-record.txt")) << "the error module was not called";
+    const auto errors = LogTexts("ERROR");
+    ASSERT_EQ(errors.size(), 2u) << "the system-error record and the report's text";
+    EXPECT_EQ(errors[0].rfind("===>>> ERROR :\r\n Code: 1603\r\n", 0), 0u);
+    EXPECT_NE(errors[1], "");
+    // The module saw the switch in the tail it receives.
+    const auto calls = RecordLines(folder + L"actions-record.txt");
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_NE(RecordField(calls[0], L"tail").find(L"QUIET=YES"), std::wstring::npos);
+}
+
+TEST_F(DeploymentTest, WithoutTheSwitchesEverythingIsAsBefore) {
+    // The error module's window and the hourglass still come; the exit code
+    // is the only thing new.
+    const std::wstring folder = Folder("result=1603\n");
+    Process p = Process::Start(folder + L"QXVSetup64.exe", L"CALLER=SETUP");
+    ASSERT_TRUE(p.Started());
+    ASSERT_TRUE(p.Wait(kStartTimeoutMs));
+    EXPECT_EQ(p.ExitCode(), 1603u);
+    EXPECT_NE(ReadUtf8(folder + L"report-record.txt").find(L"message="), std::wstring::npos);
+}
+
+TEST_F(DeploymentTest, NoRestartKeepsTheResumeAndLeavesTheMachineRunning) {
+    const std::wstring folder = Folder("result=3010\n");
+    const Ending ending = Run(folder + L"QXVSetup64.exe", L"CALLER=SETUP QUIET=YES NORESTART=YES");
+    EXPECT_EQ(ending.exitCode, 3010u) << "this test still runs: no restart was started";
+    wchar_t command[MAX_PATH] = {};
+    DWORD bytes = sizeof command;
+    ASSERT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue, RRF_RT_REG_SZ, nullptr, command, &bytes),
+              ERROR_SUCCESS);
+    EXPECT_EQ(std::wstring(command),
+              L"\"" + CacheFolder() + L"QXVSetup64.exe\" AFTERREBOOT=YES CALLER=SETUP QUIET=YES")
+        << "the resumed run is quiet too";
+    EXPECT_TRUE(FileExists(CacheFolder() + L"QXVSetup64.exe")) << "the cache stays for the resume";
+    const auto texts = LogTexts("TRACE");
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "Restart left to the caller (NORESTART=YES)"), texts.end());
+    EXPECT_EQ(std::find(texts.begin(), texts.end(), "In RebootSystemNow"), texts.end());
+}
+
+TEST_F(DeploymentTest, ThePadPassesItsArgumentsOnAndEndsWithTheLaunchersCode) {
+    for (int result : {0, 1603, 3010}) {
+        SCOPED_TRACE("result " + std::to_string(result));
+        ClearLogs();
+        const std::wstring folder = Folder("result=" + std::to_string(result) + "\n", true);
+        const Ending ending = Run(folder + L"Setup.exe", L"QUIET=YES NORESTART=YES");
+        EXPECT_EQ(ending.exitCode, static_cast<DWORD>(result));
+        const auto calls = RecordLines(folder + L"actions-record.txt");
+        ASSERT_EQ(calls.size(), 1u);
+        EXPECT_EQ(RecordField(calls[0], L"tail"), L"CALLER=SETUP QUIET=YES NORESTART=YES");
+    }
+    {
+        SCOPED_TRACE("refused");
+        HANDLE other = CreateMutexW(nullptr, TRUE, kInstallMutex);
+        const Ending ending = Run(Folder("result=0\n", true) + L"Setup.exe", L"QUIET=YES");
+        ReleaseMutex(other);
+        CloseHandle(other);
+        EXPECT_EQ(ending.exitCode, static_cast<DWORD>(ERROR_INSTALL_ALREADY_RUNNING));
+        EXPECT_FALSE(ending.sawWindow);
+    }
+    {
+        SCOPED_TRACE("launcher missing: a quiet Pad shows no box either");
+        const std::wstring folder = Folder("result=0\n", true);
+        DeleteFileW((folder + L"QXVSetup64.exe").c_str());
+        const Ending ending = Run(folder + L"Setup.exe", L"QUIET=YES");
+        EXPECT_EQ(ending.exitCode, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+        EXPECT_FALSE(ending.sawWindow);
+    }
+}
+
+TEST_F(DeploymentTest, BareStartForwardedToThePadEndsWithZero) {
+    const std::wstring folder = Folder("result=1603\n");
+    const Ending ending = Run(folder + L"QXVSetup64.exe", L"");
+    EXPECT_EQ(ending.exitCode, 0u);
+}
+
+}  // namespace
+}  // namespace qxtest
