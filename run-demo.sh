@@ -98,7 +98,7 @@ wine64 reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\{7E21
 if [ "$mode" = "--restart" ]; then
   echo
   echo "== Cache folder after the resumed run"
-  ls -la "$WINEPREFIX/drive_c/users/$user/AppData/Roaming/Selkirk-Vane/QX Prism P4000 Series/" 2>/dev/null | sed 's/^/  /' || true
+  ls -la "$WINEPREFIX/drive_c/ProgramData/Selkirk-Vane/QX Prism P4000 Series/" 2>/dev/null | sed 's/^/  /' || true
 fi
 
 for log in "$logdir"/~qx*.log; do
