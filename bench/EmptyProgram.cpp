@@ -1,15 +1,17 @@
 // A windowed program that does nothing: what Wine's process start and end
 // cost on their own. Its argument tail names a file that receives the time
 // the entry point was reached ("entered=FILETIME"). Built twice: bare, and
-// importing the same system DLLs the launcher imports.
+// importing at load time what the launcher imports (its system DLLs and the
+// product's two modules, so it runs from a folder that holds them).
 #include <windows.h>
 
 #ifdef QX_BENCH_WITH_LAUNCHER_IMPORTS
 #include <commctrl.h>
-#include <msi.h>
-#include <setupapi.h>
 #include <shlobj.h>
 #include <shlwapi.h>
+
+#include "modules/InstallActions.h"
+#include "modules/Utilities.h"
 #endif
 
 #include <cstdio>
@@ -25,9 +27,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
         wchar_t path[MAX_PATH] = {};
         SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, 0, path);
         PathAppendW(path, L"x");
-        SetupPromptForDiskW(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 0, path, MAX_PATH, nullptr);
-        MsiCloseHandle(0);
         RegCloseKey(HKEY_CURRENT_USER);
+        Utilities::Instance();
+        DoInstallActions(path, nullptr, path, 0);
         MessageBeep(0);
     }
 #endif

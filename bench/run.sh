@@ -14,6 +14,7 @@ build="${QX_BUILD_DIR:-$root/build}"
 runs="${QX_BENCH_RUNS:-15}"
 log_runs=$(( runs > 9 ? 9 : runs ))
 copy_runs=$(( runs > 11 ? 11 : runs ))
+nowm_runs=$(( runs > 7 ? 7 : runs ))
 t_start=$(date +%s)
 
 bash "$root/cmake/install-deps.sh"
@@ -42,7 +43,7 @@ tools="$build/bench"
 installed_file="$drive/Program Files/Selkirk-Vane/QX Prism P4000 Series/QXPRP4005.inf"
 
 # Wine's console output carries CR; only the result lines are kept.
-results() { tr -d '\r' | grep -a -E '^(created|copy_us|walk_us|written|error)=' || true; }
+results() { tr -d '\r' | grep -a -E '^(created|copy_us|walk_us|written|load_us|error)=' || true; }
 launch() { wine64 "$tools/bench_launch.exe" "$@" </dev/null 2>/dev/null | results; }
 uninstall() { wine64 msiexec /x "$guid" /qn </dev/null >/dev/null 2>&1 || true; }
 launcher_logs() { find "$drive/users" -path "*$guid*" -name '~qx*.log' ! -name '*.msi.log' 2>/dev/null; }
@@ -56,50 +57,60 @@ mkdir -p "$drive/bench"
 cp -r "$build/product" "$drive/bench/install"
 cp -r "$build/product" "$drive/bench/latency"
 cp "$build/tests/doubles/actions/QXVInstallActions64.dll" "$drive/bench/latency/"
+# The same product folder with the driver-sized package in place of the demo's.
+cp -r "$build/product" "$drive/bench/large"
+cp "$tools/large/QXPRP4005.msi" "$drive/bench/large/QXPRP4005.msi"
+# The floor's empty program beside the modules it imports.
+mkdir -p "$drive/bench/floor"
+cp "$tools/bench_empty_imports.exe" "$build/product/CustomActionData64.dll" "$build/product/QXVInstallActions64.dll" \
+  "$drive/bench/floor/"
 python3 "$bench/make_tree.py" "$drive/bench/tree-src" >"$data/tree.txt"
 mkdir -p "$drive/bench/tree-empty" "$drive/bench/log"
 
-# ---- 1. the demo installation: launcher against msiexec -----------------------
-# The module sets INSTALLUILEVEL_REDUCED, which is msiexec's /qr. The third
-# variant adds the verbose, line-flushed installer log the module enables.
-step "installation: $runs runs (+1 warm-up) each of the launcher, msiexec /qr, msiexec /qr with the module's log"
+# ---- 1. the installations: launcher against msiexec, two packages ---------------
+# The module sets INSTALLUILEVEL_REDUCED, which is msiexec's /qr. On the demo
+# package a third variant adds the verbose, line-flushed installer log the
+# module enables.
+step "installation: $runs runs (+1 warm-up) each of the launcher and msiexec /qr on the demo and the driver-sized package"
 install_one() {
-  local kind="$1" run="$2" line
+  local pkg="$1" kind="$2" run="$3" line folder
+  folder=$([ "$pkg" = large ] && echo large || echo install)
   uninstall
   clear_logs
   rm -f "$drive/bench/msiexec-verbose.log"
   case "$kind" in
-    launcher) line=$(launch 'C:\bench\install\QXVSetup64.exe' CALLER=SETUP) ;;
-    msiexec) line=$(launch msiexec /i 'C:\bench\install\QXPRP4005.msi' /qr) ;;
-    msiexec_log) line=$(launch msiexec /i 'C:\bench\install\QXPRP4005.msi' /qr /l*v+! 'C:\bench\msiexec-verbose.log') ;;
+    launcher) line=$(launch "C:\\bench\\$folder\\QXVSetup64.exe" CALLER=SETUP) ;;
+    msiexec) line=$(launch msiexec /i "C:\\bench\\$folder\\QXPRP4005.msi" /qr) ;;
+    msiexec_log) line=$(launch msiexec /i "C:\\bench\\$folder\\QXPRP4005.msi" /qr /l*v+! 'C:\bench\msiexec-verbose.log') ;;
   esac
-  echo "kind=$kind run=$run $line installed=$(state)" >>"$data/install.txt"
+  echo "pkg=$pkg kind=$kind run=$run $line installed=$(state)" >>"$data/install.txt"
   if [ "$kind" = launcher ]; then
     local log
     log=$(launcher_logs | head -n1)
-    if [ -n "$log" ]; then cp "$log" "$data/install-launcher-$run.log"; fi
+    if [ -n "$log" ]; then cp "$log" "$data/install-launcher-$pkg-$run.log"; fi
   fi
 }
 for run in $(seq 0 "$runs"); do
   # The order turns each round, so no variant always follows the same one.
   case $(( run % 3 )) in
-    0) order="launcher msiexec msiexec_log" ;;
-    1) order="msiexec msiexec_log launcher" ;;
-    2) order="msiexec_log launcher msiexec" ;;
+    0) order="demo:launcher demo:msiexec demo:msiexec_log large:launcher large:msiexec" ;;
+    1) order="large:msiexec demo:msiexec demo:msiexec_log large:launcher demo:launcher" ;;
+    2) order="demo:msiexec_log large:launcher demo:launcher large:msiexec demo:msiexec" ;;
   esac
-  for kind in $order; do install_one "$kind" "$run"; done
+  for item in $order; do install_one "${item%%:*}" "${item#*:}" "$run"; done
 done
 uninstall
 
 # ---- 2. the launcher's own latency, with the install-actions double -----------
-# Default window handling first, then with Wine's X11 driver told not to
-# hand windows to a window manager (there is none under Xvfb).
+# With the window manager, as on a desktop; then, for diagnosis only, the
+# same without one.
 latency_series() {
-  local wm="$1" unlock="$2" tag="latency-$1-unlock$2"
+  local wm="$1" unlock="$2" tag="latency-$1-unlock$2" n="$runs"
+  if [ "$wm" = nowm ]; then n="$nowm_runs"; fi
   printf 'unlock=%s\n' "$unlock" >"$drive/bench/latency/actions-script.txt"
   rm -f "$drive/bench/latency/actions-record.txt"
   clear_logs
-  launch --repeat $(( runs + 1 )) 'C:\bench\latency\QXVSetup64.exe' CALLER=SETUP >"$data/$tag.txt"
+  launch --repeat $(( n + 1 )) 'C:\bench\latency\QXVSetup64.exe' CALLER=SETUP >"$data/$tag.txt"
   tr -d '\r' <"$drive/bench/latency/actions-record.txt" >"$data/$tag.record.txt"
   mkdir -p "$data/$tag.logs"
   launcher_logs | while read -r f; do cp "$f" "$data/$tag.logs/"; done
@@ -107,10 +118,6 @@ latency_series() {
 step "latency: $runs runs (+1 warm-up) for each of unlock=1 and unlock=0"
 latency_series managed 1
 latency_series managed 0
-# One traced run: where the time between the worker's end and the exit goes.
-printf 'unlock=0\n' >"$drive/bench/latency/actions-script.txt"
-WINEDEBUG=+timestamp,+tid,fixme+event,+dialog wine64 'C:\bench\latency\QXVSetup64.exe' CALLER=SETUP \
-  </dev/null >/dev/null 2>"$data/latency-trace.txt" || true
 # A bare dialog of the popup's style: what ending it costs, hidden first or not.
 for run in 1 2 3; do
   for mode in end hide; do
@@ -118,19 +125,29 @@ for run in 1 2 3; do
       sed "s/^/mode=$mode run=$run /" >>"$data/dialogend.txt" || true
   done
 done
-step "latency without a window-manager hand-over (X11 driver Managed=N)"
-wine64 reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f </dev/null >/dev/null 2>&1
-latency_series unmanaged 1
-latency_series unmanaged 0
-wine64 reg delete 'HKCU\Software\Wine\X11 Driver' /v Managed /f </dev/null >/dev/null 2>&1
+if [ -n "$QX_WM_PID" ]; then
+  step "latency without a window manager (diagnosis)"
+  qx_wm_stop
+  latency_series nowm 1
+  latency_series nowm 0
+  qx_wm_start
+fi
 
 # Wine's process start and end on their own: an empty program, bare and
-# importing the launcher's system DLLs.
-step "empty programs: $runs runs (+1 warm-up) each"
+# importing what the launcher imports; and the first tick's package read.
+step "empty programs and package reads: $runs runs (+1 warm-up) each"
+rm -f "$drive/bench/empty.txt" "$drive/bench/empty_imports.txt"
+launch --repeat $(( runs + 1 )) "$tools/bench_empty.exe" 'C:\bench\empty.txt' >"$data/empty.txt"
+launch --repeat $(( runs + 1 )) 'C:\bench\floor\bench_empty_imports.exe' 'C:\bench\empty_imports.txt' \
+  >"$data/empty_imports.txt"
 for variant in empty empty_imports; do
-  rm -f "$drive/bench/$variant.txt"
-  launch --repeat $(( runs + 1 )) "$tools/bench_$variant.exe" "C:\\bench\\$variant.txt" >"$data/$variant.txt"
   tr -d '\r' <"$drive/bench/$variant.txt" >"$data/$variant.entered.txt"
+done
+for run in $(seq 0 "$runs"); do
+  for pkg in install large; do
+    wine64 "$tools/bench_packageread.exe" "C:\\bench\\$pkg\\QXPRP4005.msi" </dev/null 2>/dev/null | results |
+      sed "s/^/pkg=$pkg run=$run /" >>"$data/packageread.txt"
+  done
 done
 
 # ---- 3. the log ------------------------------------------------------------------
@@ -188,8 +205,9 @@ t_end=$(date +%s)
   echo "mingw_runtime=$(dpkg-query -W -f='${Version}' mingw-w64-x86-64-dev 2>/dev/null)"
   echo "binutils=$(dpkg-query -W -f='${Version}' binutils-mingw-w64-x86-64 2>/dev/null)"
   echo "msitools=$(dpkg-query -W -f='${Version}' msitools 2>/dev/null)"
-  echo "display=$([ -n "$QX_XVFB_PID" ] && echo "Xvfb started by the benchmark, no window manager" || echo "existing display $DISPLAY")"
+  echo "display=$([ -n "$QX_XVFB_PID" ] && echo "Xvfb started by the benchmark, with openbox $(openbox --version 2>/dev/null | head -n1 | awk '{print $2}')" || echo "existing display $DISPLAY")"
   echo "runs=$runs"
+  echo "nowm_runs=$nowm_runs"
   echo "log_runs=$log_runs"
   echo "copy_runs=$copy_runs"
   echo "single_records=$single_records"

@@ -78,10 +78,15 @@ bool RemoveEntryAt(const std::wstring& path, bool linksOnly) {
 void CopyOneFile(const wchar_t* source, const std::wstring& destination) {
     const std::wstring fresh = destination + kNewFileSuffix;
     if (fresh.size() >= MAX_PATH) return;
-    // A leftover of an interrupted copy goes first. The copy itself never
-    // replaces anything, so it fails rather than write through a link.
-    RemoveEntryAt(fresh, false);
-    if (!CopyFileW(source, fresh.c_str(), TRUE)) return;
+    // The copy never replaces anything, so it fails rather than write
+    // through a link. Only then is a leftover of an interrupted copy looked
+    // at and removed: the usual new name costs no check of its own.
+    if (!CopyFileW(source, fresh.c_str(), TRUE)) {
+        const DWORD error = GetLastError();
+        if ((error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) || !RemoveEntryAt(fresh, false) ||
+            !CopyFileW(source, fresh.c_str(), TRUE))
+            return;
+    }
     if (MoveFileExW(fresh.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING)) return;
     if (RemoveEntryAt(destination, true) &&
         MoveFileExW(fresh.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING))

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake make
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
-  wine64 xvfb xauth x11-apps x11-utils imagemagick
+  wine64 xvfb xauth openbox x11-apps x11-utils imagemagick
   msitools wixl osslsigncode zip
   googletest python3
 )

@@ -1,12 +1,42 @@
-# Shared by the test and demo commands: the Wine prefix under the build
-# folder, a virtual display when there is none, and a persistent wineserver
-# so each program starts quickly.
+# Shared by the test, demo and benchmark commands: the Wine prefix under the
+# build folder, a virtual display with a window manager when there is no
+# display, and a persistent wineserver so each program starts quickly.
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 export PATH="$PATH:/usr/lib/wine"
 export LANG=C.UTF-8
 
 QX_XVFB_PID=""
+QX_WM_PID=""
+
+# A desktop has a window manager; without one Wine's X11 driver waits 2 s
+# for a manager to withdraw each hidden window. Started on our own display
+# only, and waited for until it has taken the screen.
+qx_wm_start() {
+  [ -n "$QX_XVFB_PID" ] || return 0
+  [ -z "$QX_WM_PID" ] || return 0
+  openbox --sm-disable >/dev/null 2>&1 &
+  QX_WM_PID=$!
+  for _ in $(seq 100); do
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return 0
+    kill -0 "$QX_WM_PID" 2>/dev/null || break
+    sleep 0.05
+  done
+  echo "wine-env.sh: the window manager did not start" >&2
+  return 1
+}
+
+qx_wm_stop() {
+  [ -n "$QX_WM_PID" ] || return 0
+  kill "$QX_WM_PID" 2>/dev/null || true
+  wait "$QX_WM_PID" 2>/dev/null || true
+  QX_WM_PID=""
+  # Gone only once the screen no longer names it.
+  for _ in $(seq 100); do
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' || return 0
+    sleep 0.05
+  done
+}
 
 # qx_wine_start BUILD [transient]: "transient" leaves the wineserver to end
 # with the last program, so `wineserver -w` waits for everything started.
@@ -22,6 +52,7 @@ qx_wine_start() {
     QX_XVFB_PID=$!
     export DISPLAY=":$n"
     for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+    qx_wm_start
   fi
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "Creating the Wine prefix $WINEPREFIX"
@@ -38,5 +69,6 @@ qx_wine_start() {
 
 qx_wine_stop() {
   wineserver -k 2>/dev/null || true
+  qx_wm_stop
   if [ -n "$QX_XVFB_PID" ]; then kill "$QX_XVFB_PID" 2>/dev/null || true; fi
 }

@@ -11,6 +11,9 @@ set(own_modules customactiondata64.dll qxvinstallactions64.dll)
 # The common controls come from the side-by-side store, for the binaries
 # whose manifest names them as a dependency.
 set(side_by_side_users QXVSetup64.exe)
+# What the launcher loads itself, off its start-up path: the installer when
+# the dialog waits for its first tick, the Setup API only for the disc prompt.
+set(launcher_run_time_only msi.dll setupapi.dll)
 set(expected QXVSetup64.exe QXVInstallActions64.dll CustomActionData64.dll QXVSetupRES64.dll
   QXPRP4005P64.dll Setup.exe)
 set(failed FALSE)
@@ -38,6 +41,10 @@ foreach(name IN LISTS expected)
     string(STRIP "${dll}" dll)
     string(TOLOWER "${dll}" dll)
     list(APPEND imports ${dll})
+    if(name STREQUAL "QXVSetup64.exe" AND dll IN_LIST launcher_run_time_only)
+      message(SEND_ERROR "${name} imports ${dll} at load time; it is loaded at run time when needed")
+      set(failed TRUE)
+    endif()
     if(NOT dll IN_LIST allowed)
       message(SEND_ERROR "${name} imports ${dll} at load time, which Windows may take from outside its system folder")
       set(failed TRUE)

@@ -1,5 +1,6 @@
 #include "ui/MsiBinding.h"
 
+#include "framework/Ownership.h"
 #include "framework/SystemLibrary.h"
 
 MsiCalls BindMsiCalls(const wchar_t* dll) {
@@ -24,6 +25,21 @@ MsiCalls BindMsiCalls(const wchar_t* dll) {
 const MsiCalls& Msi() {
     static const MsiCalls calls = BindMsiCalls();
     return calls;
+}
+
+namespace {
+
+DWORD WINAPI BindMsiProc(void*) {
+    Msi();
+    return 0;
+}
+
+}  // namespace
+
+void BindMsiInBackground() {
+    // The thread is not waited for: a caller of Msi() on another thread
+    // waits on its one-time initialisation instead.
+    qx::UniqueHandle thread(CreateThread(nullptr, 0, BindMsiProc, nullptr, 0, nullptr));
 }
 
 void CloseMsiHandle(MSIHANDLE handle) {

@@ -12,6 +12,8 @@
 #include "diag/Logger.h"
 #include "framework/BoundedText.h"
 #include "framework/ObjectSecurity.h"
+#include "ui/DiscPrompt.h"
+#include "ui/MsiBinding.h"
 #include "ui/ProductInfo.h"
 #include "ui/WaitUIThread.h"
 #include "worker/MSIThread.h"
@@ -63,6 +65,8 @@ BOOL CSetupDlg::OnInitDialog() {
             m_pWaitUIThread->ResumeThread();
         }
     }
+    // The first tick reads the package: msi.dll is loaded while it is awaited.
+    BindMsiInBackground();
     SetTimer(m_hWnd, kSetupTimerId, kSetupTimerMs, nullptr);
     return TRUE;
 }
@@ -159,8 +163,8 @@ bool CSetupDlg::FirstTick() {
                      L"QXPRP4005.msi \"");
             const std::wstring recorded = GetCachedSourcePath();
             DWORD required = kPackagePathCapacity;
-            SetupPromptForDiskW(m_hWnd, nullptr, kProductName, recorded.c_str(), kPackageFile, nullptr,
-                                kDiscPromptStyle, packagePath, kPackagePathCapacity, &required);
+            PromptForDisc(m_hWnd, nullptr, kProductName, recorded.c_str(), kPackageFile, nullptr, kDiscPromptStyle,
+                          packagePath, kPackagePathCapacity, &required);
             packagePath[kPackagePathCapacity - 1] = L'\0';
             // The prompt's answer is not looked at: reading the package is the test.
             PathAppendW(packagePath, kPackageFile);

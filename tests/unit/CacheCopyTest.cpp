@@ -63,10 +63,13 @@ TEST_F(CacheFolderTest, CopiesDllsAndLaunchersAtEveryLevelReplacingWhatIsThere) 
     MakeSource(L"src\\");
     Put(L"dst\\a.dll", "old");
     Put(L"dst\\QXVSetup64.exe", "old");
+    // What an interrupted copy leaves under the new name is replaced too.
+    Put(L"dst\\b.dll.qxnew", "half");
     EXPECT_TRUE(CopyInstallSource(At(L"src\\").c_str(), At(L"dst\\").c_str()));
     EXPECT_EQ(Tree(L"dst"), (std::set<std::wstring>{L"a.dll", L"b.dll", L"sub.dll\\", L"sub.dll\\inner.dll",
                                                     L"sub.dll\\QXVSetup.exe", L"QXVSetup64.exe"}));
     EXPECT_EQ(Get(L"dst\\a.dll"), "A");
+    EXPECT_EQ(Get(L"dst\\b.dll"), "B");
     EXPECT_EQ(Get(L"dst\\QXVSetup64.exe"), "L64");
     EXPECT_EQ(Get(L"dst\\sub.dll\\inner.dll"), "I");
 }
