@@ -46,6 +46,11 @@ FILE* OpenLogFile(const wchar_t* path) {
         file.reset(CreateFileW(path, access, 0, nullptr, CREATE_NEW, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     bool isFolder = true;
     if (!file || qx::CheckEntry(file.get(), path, &isFolder) != qx::EntryCheck::kItself || isFolder) return nullptr;
+    // A second name of the file (a hard link) could make it any file.
+    FILE_STANDARD_INFO standard = {};
+    if (!GetFileInformationByHandleEx(file.get(), FileStandardInfo, &standard, sizeof standard) ||
+        standard.NumberOfLinks != 1)
+        return nullptr;
     const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file.get()), _O_APPEND | _O_TEXT);
     if (descriptor < 0) return nullptr;
     file.release();   // the descriptor owns it now

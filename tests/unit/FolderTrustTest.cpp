@@ -362,6 +362,12 @@ TEST_F(LogFolderTrustTest, TheLogFileIsNeverOpenedThroughALink) {
     ASSERT_TRUE(qxtest::MakeLink(logFile, std::wstring(kOutside) + L"created.txt"));
     EXPECT_FALSE(CLogger::Instance().Write(L"through a dangling link", LOGTYPE_TRACE));
     EXPECT_FALSE(fs::exists(std::wstring(kOutside) + L"created.txt"));
+    // A second name of another file: a hard link resolves to its own path.
+    qxtest::RemoveTreeNoFollow(folder_);
+    fs::create_directories(folder_);
+    ASSERT_TRUE(CreateHardLinkW(logFile, (std::wstring(kOutside) + L"victim.txt").c_str(), nullptr));
+    EXPECT_FALSE(CLogger::Instance().Write(L"through a hard link", LOGTYPE_TRACE));
+    EXPECT_EQ(Get(std::wstring(kOutside) + L"victim.txt"), "victim");
 }
 
 }  // namespace
