@@ -1,7 +1,8 @@
 #include "app/InstallGuard.h"
 
-#include "diag/Logger.h"
 #include "app/UserNotice.h"
+#include "diag/Logger.h"
+#include "framework/Ownership.h"
 
 namespace {
 
@@ -17,10 +18,10 @@ void ShowRefusal() {
     FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER | 60,
                    nullptr, ERROR_INSTALL_ALREADY_RUNNING, LANG_USER_DEFAULT, reinterpret_cast<LPWSTR>(&text), 0,
                    nullptr);
+    const qx::UniqueLocal owned(text);
     TellUser(text ? text
                   : L"Another installation is already in progress. Complete that installation before "
                     L"proceeding with this install.");
-    if (text) LocalFree(text);
 }
 
 }  // namespace

@@ -58,20 +58,6 @@ bool IsSameOrInside(const std::wstring& inner, const std::wstring& outer) {
     return inner.size() == outer.size() || outer.back() == L'\\' || inner[outer.size()] == L'\\';
 }
 
-// Removes the file or link at path, never anything a link points at: only
-// an entry that the handle holds itself is deleted. linksOnly leaves files.
-bool RemoveEntryAt(const std::wstring& path, bool linksOnly) {
-    qx::UniqueHandle entry;
-    std::wstring final;
-    bool isFolder = false;
-    const qx::EntryCheck check = qx::OpenChecked(path, DELETE | FILE_WRITE_ATTRIBUTES, entry, final, &isFolder);
-    const bool removable = check == qx::EntryCheck::kLinkItself ||
-                           (!linksOnly && check == qx::EntryCheck::kItself && !isFolder);
-    if (!removable || !qx::DeleteThroughHandle(entry.get())) return false;
-    entry.reset();   // the deletion happens as the handle closes
-    return true;
-}
-
 // Writes the copy under a new name beside the destination, then renames it
 // over the destination: a rename replaces the entry itself, so whatever
 // stands there, a link included, is never written through.
@@ -83,16 +69,16 @@ void CopyOneFile(const wchar_t* source, const std::wstring& destination) {
     // at and removed: the usual new name costs no check of its own.
     if (!CopyFileW(source, fresh.c_str(), TRUE)) {
         const DWORD error = GetLastError();
-        if ((error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) || !RemoveEntryAt(fresh, false) ||
+        if ((error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) || !qx::RemoveEntryAt(fresh, false) ||
             !CopyFileW(source, fresh.c_str(), TRUE))
             return;
     }
     if (MoveFileExW(fresh.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING)) return;
-    if (RemoveEntryAt(destination, true) &&
+    if (qx::RemoveEntryAt(destination, true) &&
         MoveFileExW(fresh.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING))
         return;
     LogError(L"Install source cache: not replaced: %s", destination.c_str());
-    RemoveEntryAt(fresh, false);
+    qx::RemoveEntryAt(fresh, false);
 }
 
 // The destination folder for a level: created when missing, and used only
@@ -102,7 +88,7 @@ bool OpenDestination(const std::wstring& path, bool createParents, qx::UniqueHan
     qx::EntryCheck check = qx::OpenChecked(path, FILE_LIST_DIRECTORY, folder, finalPath, &isFolder);
     if (check == qx::EntryCheck::kLinkItself) {
         folder.reset();
-        if (RemoveEntryAt(path, true)) check = qx::EntryCheck::kUnknown;
+        if (qx::RemoveEntryAt(path, true)) check = qx::EntryCheck::kUnknown;
     }
     if (check == qx::EntryCheck::kUnknown && GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
         if (createParents) {

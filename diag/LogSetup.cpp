@@ -59,7 +59,10 @@ void InitializeLog(wchar_t* logFile) {
     // "~qx<hex>.tmp"; the log takes the same name with "log".
     wchar_t name[MAX_PATH] = {};
     if (GetTempFileNameW(resolved.c_str(), L"~qx", 0, name) != 0) {
-        DeleteFileW(name);
+        // Deleted only as the file just made: the folder may be one that the
+        // launcher's user writes unelevated, and a link put in its place
+        // meanwhile must lose nothing it points at.
+        qx::RemoveEntryAt(name, false);
         size_t nameLen = qx::BoundedLength(name, MAX_PATH);
         if (nameLen > 3) {
             name[nameLen - 3] = L'\0';

@@ -10,8 +10,8 @@
 #include "diag/LogRecord.h"
 #include "framework/BoundedText.h"
 #include "framework/FileLinks.h"
-#include "framework/ObjectSecurity.h"
 #include "framework/Ownership.h"
+#include "framework/SecurityDescriptors.h"
 
 namespace {
 

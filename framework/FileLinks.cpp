@@ -91,6 +91,16 @@ std::wstring JoinName(const std::wstring& folder, const std::wstring& name) {
     return folder + L'\\' + name;
 }
 
+bool RemoveEntryAt(const std::wstring& path, bool linksOnly) {
+    UniqueHandle entry;
+    std::wstring final;
+    bool isFolder = false;
+    const EntryCheck check = OpenChecked(path, DELETE | FILE_WRITE_ATTRIBUTES, entry, final, &isFolder);
+    const bool removable = check == EntryCheck::kLinkItself || (!linksOnly && check == EntryCheck::kItself && !isFolder);
+    // The deletion happens as the handle closes.
+    return removable && DeleteThroughHandle(entry.get());
+}
+
 bool DeleteThroughHandle(HANDLE entry) {
     FILE_DISPOSITION_INFO disposition = {TRUE};
     if (SetFileInformationByHandle(entry, FileDispositionInfo, &disposition, sizeof disposition)) return true;

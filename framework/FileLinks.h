@@ -53,6 +53,12 @@ bool ListFolder(HANDLE folder, std::vector<std::wstring>& names, size_t maxNames
 // Joins a name onto a folder path with one backslash between them.
 std::wstring JoinName(const std::wstring& folder, const std::wstring& name);
 
+// Removes the file or link at path, never anything a link points at: only
+// an entry that the handle holds itself is deleted (a plain file, or a link
+// where the system opens the link itself). linksOnly leaves plain files.
+// False when nothing was removed.
+bool RemoveEntryAt(const std::wstring& path, bool linksOnly);
+
 // Deletes the entry behind the handle when it is closed: the handle must
 // have been opened with DELETE access and checked. A read-only file has its
 // attribute cleared first (needs FILE_WRITE_ATTRIBUTES). False when refused.
