@@ -3,6 +3,7 @@
 #include "app/UserNotice.h"
 #include "diag/Logger.h"
 #include "framework/Ownership.h"
+#include "res/ProductIdentity.h"
 
 namespace {
 

@@ -1,7 +1,6 @@
 #pragma once
 #include <windows.h>
 
-inline constexpr wchar_t kInstallMutexName[] = L"__QXVSetupInProgress";
 inline constexpr wchar_t kPromptForCdMutexName[] = L"__MsiPromptForCD";
 inline constexpr wchar_t kMsiExecuteMutexName[] = L"_MSIExecute";
 inline constexpr wchar_t kInstallerInProgressKey[] =

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "app/ProductIdentity.h"
+#include "res/ProductIdentity.h"
 #include "diag/Logger.h"
 #include "framework/BoundedText.h"
 #include "framework/ModuleFolder.h"

@@ -1,6 +1,6 @@
 #include "app/PendingReboot.h"
 
-#include "app/ProductIdentity.h"
+#include "res/ProductIdentity.h"
 #include "framework/Ownership.h"
 #include "modules/Utilities.h"
 

@@ -3,9 +3,6 @@
 
 #include <string>
 
-inline constexpr wchar_t kPendingRebootKey[] =
-    L"SOFTWARE\\Selkirk-Vane\\Installed Products\\PendingReboot";
-
 // True when the product's pending-reboot key can be opened; any failure to
 // open it counts as no reboot pending. The key is never created or deleted.
 bool IsRebootPending();

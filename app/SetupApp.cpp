@@ -7,8 +7,8 @@
 #include "app/InstallGuard.h"
 #include "app/PadStart.h"
 #include "app/PendingReboot.h"
-#include "app/ProductIdentity.h"
-#include "app/Switches.h"
+#include "res/ProductIdentity.h"
+#include "res/Switches.h"
 #include "app/UserNotice.h"
 #include "diag/ErrorReporting.h"
 #include "diag/LogSetup.h"
@@ -45,11 +45,11 @@ BOOL CSetupApp::InitInstance() {
     const std::wstring tail = m_lpCmdLine ? m_lpCmdLine : L"";
     m_bQuiet = HasSwitch(tail.c_str(), kSwitchQuiet);
     m_bNoRestart = HasSwitch(tail.c_str(), kSwitchNoRestart);
-    SetQuietReporting(m_bQuiet);
     // Runs before the log exists, so its own lines leave no record.
     if (HasSwitch(tail.c_str(), kSwitchRunOnce)) RemoveRunOnceEntry();
 
     m_hResModule = LoadResourceModule();
+    SetReportingContext(m_hResModule, m_bQuiet);
 
     for (wchar_t& c : m_szLogFile) c = L'\0';
     InitializeLog(m_szLogFile);

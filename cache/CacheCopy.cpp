@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ProductIdentity.h"
+#include "res/ProductIdentity.h"
 #include "cache/CacheFolderGuard.h"
 #include "diag/Logger.h"
 #include "framework/BoundedText.h"

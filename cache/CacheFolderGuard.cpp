@@ -4,7 +4,7 @@
 
 #include <cwctype>
 
-#include "app/ProductIdentity.h"
+#include "res/ProductIdentity.h"
 #include "framework/BoundedText.h"
 
 namespace {

@@ -3,11 +3,13 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
-#include "app/ProductIdentity.h"
 #include "diag/ErrorReporting.h"
 #include "diag/Logger.h"
 #include "framework/BoundedText.h"
 #include "framework/ModuleFolder.h"
+#include "framework/Ownership.h"
+#include "res/ProductIdentity.h"
+#include "res/SourceRecord.h"
 
 namespace {
 
@@ -66,9 +68,9 @@ DWORD CacheSourcePath(const wchar_t* manufacturer, const wchar_t* productCode) {
 
     wchar_t keyPath[kRegistryKeyCapacity] = {};
     FormatRecordKey(keyPath, manufacturer, productCode);
-    HKEY key = nullptr;
+    qx::UniqueKey key;
     LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr,
-                              &key, nullptr);
+                              key.put(), nullptr);
     if (rc != ERROR_SUCCESS) {
         LogSystemError(static_cast<DWORD>(rc));
         return ERROR_SUCCESS;
@@ -79,34 +81,14 @@ DWORD CacheSourcePath(const wchar_t* manufacturer, const wchar_t* productCode) {
     // the character after the data is NUL, so that character must not be.
     const size_t length = qx::BoundedLength(source, MAX_PATH);
     source[length] = L'\\';
-    rc = RegSetValueExW(key, kSourcePathValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(source),
+    rc = RegSetValueExW(key.get(), kSourcePathValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(source),
                         static_cast<DWORD>(length * sizeof(wchar_t)));
     if (rc != ERROR_SUCCESS) LogSystemError(static_cast<DWORD>(rc));
-    RegCloseKey(key);
     return ERROR_SUCCESS;
 }
 
 std::wstring GetCachedSourcePath() {
-    std::wstring result;
-    wchar_t keyPath[kRegistryKeyCapacity] = {};
-    FormatRecordKey(keyPath, kManufacturer, kProductGuid);
-    HKEY key = nullptr;
-    LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key);
-    if (rc != ERROR_SUCCESS) {
-        LogSystemError(static_cast<DWORD>(rc));
-        return result;
-    }
-    // Zero-filled: the record brings no terminator of its own. Whatever its
-    // type or size, only whole characters are read, and a text that leaves
-    // no room for a terminator is no path of ours.
-    wchar_t data[MAX_PATH] = {};
-    DWORD bytes = sizeof data;
-    rc = RegQueryValueExW(key, kSourcePathValue, nullptr, nullptr, reinterpret_cast<BYTE*>(data), &bytes);
-    if (rc == ERROR_SUCCESS) {
-        const size_t whole = bytes / sizeof(wchar_t);
-        const size_t length = qx::BoundedLength(data, whole);
-        if (length < MAX_PATH) result.assign(data, length);
-    }
-    RegCloseKey(key);
-    return result;
+    const SourceRecord record = ReadSourceRecord();
+    if (record.openResult != ERROR_SUCCESS) LogSystemError(static_cast<DWORD>(record.openResult));
+    return record.found ? record.folder : std::wstring();
 }

@@ -5,11 +5,6 @@
 
 #include <string>
 
-// The record's key, formatted with a manufacturer and a product code.
-inline constexpr wchar_t kSourcePathKeyFormat[] = L"SOFTWARE\\%s\\Installed Products\\%s";
-inline constexpr wchar_t kSourcePathValue[] = L"SourcePath";
-constexpr size_t kRegistryKeyCapacity = 256;
-
 // The running launcher's folder, with its trailing backslash. capacity is
 // the buffer's size in characters; when it is smaller than the path's
 // length it is set to that length and 234 (ERROR_MORE_DATA) is returned

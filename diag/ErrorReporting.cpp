@@ -1,7 +1,5 @@
 #include "diag/ErrorReporting.h"
 
-#include "app/ProductIdentity.h"
-#include "app/SetupApp.h"
 #include "diag/Logger.h"
 #include "framework/BoundedText.h"
 #include "framework/ModuleFolder.h"
@@ -9,13 +7,14 @@
 #include "framework/SystemLibrary.h"
 #include "modules/ErrorInterface.h"
 #include "modules/Utilities.h"
+#include "res/ProductIdentity.h"
 
 void LogSystemError(DWORD code) {
-    wchar_t* text = nullptr;
+    qx::UniqueLocal buffer;
     FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
-                   nullptr, code, LANG_USER_DEFAULT, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+                   nullptr, code, LANG_USER_DEFAULT, reinterpret_cast<LPWSTR>(buffer.put()), 0, nullptr);
+    const auto* text = static_cast<const wchar_t*>(buffer.get());
     LogError(L"===>>> ERROR :\n Code: %d\nMsg: %s", static_cast<int>(code), text ? text : L"Unkown Error");
-    if (text) LocalFree(text);
 }
 
 std::wstring ReportMessageFor(int32_t code, HMODULE resModule) {
@@ -33,13 +32,17 @@ std::wstring ReportMessageFor(int32_t code, HMODULE resModule) {
 }
 
 namespace {
+HMODULE g_resModule = nullptr;
 bool g_quietReporting = false;
 }  // namespace
 
-void SetQuietReporting(bool quiet) { g_quietReporting = quiet; }
+void SetReportingContext(HMODULE resModule, bool quiet) {
+    g_resModule = resModule;
+    g_quietReporting = quiet;
+}
 
 void ReportError(const InstallErrorException& error) {
-    const std::wstring message = ReportMessageFor(error.Code(), theApp.m_hResModule);
+    const std::wstring message = ReportMessageFor(error.Code(), g_resModule);
     LogTrace(L"ReportError: %s", message.c_str());
     if (g_quietReporting) {
         LogErrorText(message.empty() ? L"Unkown Error" : message.c_str());

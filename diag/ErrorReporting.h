@@ -34,5 +34,7 @@ std::wstring ReportMessageFor(int32_t code, HMODULE resModule);
 // goes to the log as ERROR records instead: the module would show a window.
 void ReportError(const InstallErrorException& error);
 
-// Whether reports go to the log only; set once at start-up.
-void SetQuietReporting(bool quiet);
+// What reports need of the application, handed over once at start-up: the
+// resource module (for string 15016; may be null) and whether reports go to
+// the log only.
+void SetReportingContext(HMODULE resModule, bool quiet);

@@ -1,6 +1,7 @@
 #include "diag/LogLevel.h"
 
 #include "diag/Logger.h"
+#include "res/ProductIdentity.h"
 
 DWORD ReadLogLevel() {
     HKEY key = nullptr;

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/ProductIdentity.h"
+#include "res/ProductIdentity.h"
 #include "diag/Logger.h"
 #include "framework/BoundedText.h"
 #include "framework/FileLinks.h"
@@ -44,7 +44,7 @@ void InitializeLog(wchar_t* logFile) {
     }
     size_t len = qx::BoundedLength(folder, MAX_PATH);
     if (len == 0 || folder[len - 1] != L'\\') qx::BoundedAppend(folder, MAX_PATH, L"\\");
-    qx::BoundedAppend(folder, MAX_PATH, kProductGuid);
+    qx::BoundedAppend(folder, MAX_PATH, kLogFolderName);
     qx::BoundedAppend(folder, MAX_PATH, L"\\");
 
     // The path as the system resolves it: each record checks that the file

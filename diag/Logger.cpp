@@ -12,6 +12,7 @@
 #include "framework/FileLinks.h"
 #include "framework/Ownership.h"
 #include "framework/SecurityDescriptors.h"
+#include "res/ProductIdentity.h"
 
 namespace {
 

@@ -16,7 +16,6 @@ enum LogType : unsigned {
 constexpr DWORD kDefaultLogLevel = 0x7E;           // all six record types
 constexpr size_t kMaxLogText = 255;                // longer texts are dropped
 constexpr DWORD kLogMutexWaitMs = 1000;
-inline constexpr wchar_t kLogMutexName[] = L"Global\\CLogger--LoggingUtility";
 
 class CLogger {
 public:

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "app/ProductIdentity.h"
+#include "res/ProductIdentity.h"
 #include "app/SetupApp.h"
 #include "cache/SourcePaths.h"
 #include "diag/ErrorReporting.h"

@@ -8,11 +8,8 @@
 #include "framework/Thread.h"
 #include "worker/MSIThread.h"
 
-inline constexpr UINT kSetupDialogTemplate = 102;
-inline constexpr UINT kAppIcon = 128;
 inline constexpr UINT_PTR kSetupTimerId = 1;
 inline constexpr UINT kSetupTimerMs = 100;
-inline constexpr wchar_t kUiEventName[] = L"Global\\UI-{7E21C5B9-3D40-4F8A-9C62-1B5E8D0A4F73}";
 
 class CSetupDlg : public CDialog {
 public:

@@ -3,7 +3,7 @@
 #include <cwctype>
 #include <string>
 
-#include "app/ProductIdentity.h"
+#include "res/ProductIdentity.h"
 #include "cache/CacheCopy.h"
 #include "cache/CacheFolderGuard.h"
 #include "cache/SourcePaths.h"

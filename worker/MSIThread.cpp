@@ -13,6 +13,7 @@
 #include "ui/SetupDlg.h"
 #include "worker/CacheInstallSource.h"
 #include "worker/RunOnce.h"
+#include "res/ProductIdentity.h"
 
 UINT MSIThreadProc(LPVOID param) {
     auto* dialog = static_cast<CSetupDlg*>(param);

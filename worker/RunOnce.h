@@ -2,9 +2,7 @@
 // The restart and the resumption after it.
 
 inline constexpr wchar_t kRunOnceKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
-inline constexpr wchar_t kRunOnceValue[] = L"QX Prism P4000 Install";
 inline constexpr wchar_t kRunKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
-inline constexpr wchar_t kRunValue[] = L"QX Prism P4000 Series Install";
 
 // Builds the resume command for the launcher in cacheFolder (which ends in a
 // backslash) into command, a zero-filled 260-character buffer:

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "modules/ErrorInterface.h"
+#include "res/ProductIdentity.h"
 
 namespace {
 
@@ -11,7 +12,7 @@ public:
         const wchar_t* text = (message && *message)
                                   ? message
                                   : L"The installation could not be completed.";
-        return MessageBoxW(nullptr, text, L"QX Prism P4000 Series",
+        return MessageBoxW(nullptr, text, kErrorReportCaption,
                            MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
     }
 };

@@ -4,12 +4,13 @@
 
 #include <msi.h>
 
-#include "app/ProductIdentity.h"
-#include "cache/SourcePaths.h"
 #include "diag/LogLevel.h"
 #include "diag/Logger.h"
 #include "framework/BoundedText.h"
 #include "framework/SystemLibrary.h"
+#include "res/ProductIdentity.h"
+#include "res/SourceRecord.h"
+#include "res/Switches.h"
 
 namespace {
 
@@ -45,8 +46,6 @@ const Installer& Msi() {
     return installer;
 }
 
-constexpr wchar_t kAfterRebootSwitch[] = L"AFTERREBOOT=YES";
-constexpr wchar_t kQuietSwitch[] = L"QUIET=YES";
 // Repair in place, re-caching the package, so a package rebuilt with a new
 // package code still reinstalls over the installed product.
 constexpr wchar_t kRepairProperties[] = L"REINSTALL=ALL REINSTALLMODE=vomus";
@@ -107,24 +106,12 @@ bool PackageBesideModule(wchar_t (&path)[MAX_PATH]) {
     return PackageIn(folder, path);
 }
 
-// The source folder the launcher recorded. Its data carries no terminator,
-// so it is read into a zero-filled buffer with one character to spare.
+// The source folder the launcher recorded, when it is text.
 bool PackageInRecordedSource(wchar_t (&path)[MAX_PATH]) {
-    wchar_t keyPath[kRegistryKeyCapacity] = {};
-    if (qx::BoundedFormat(keyPath, kRegistryKeyCapacity, kSourcePathKeyFormat, kManufacturer, kProductGuid) < 0)
-        return false;
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-    wchar_t folder[MAX_PATH + 1] = {};
-    DWORD bytes = MAX_PATH * sizeof(wchar_t);
-    DWORD type = REG_NONE;
-    LSTATUS rc = RegQueryValueExW(key, kSourcePathValue, nullptr, &type, reinterpret_cast<BYTE*>(folder), &bytes);
-    RegCloseKey(key);
-    if (rc != ERROR_SUCCESS || type != REG_SZ) return false;
-    const size_t whole = bytes / sizeof(wchar_t);
-    folder[whole < MAX_PATH ? whole : MAX_PATH] = L'\0';
-    LogTrace(L"Recorded source folder: %s", folder);
-    return PackageIn(folder, path);
+    const SourceRecord record = ReadSourceRecord();
+    if (!record.found || record.type != REG_SZ) return false;
+    LogTrace(L"Recorded source folder: %s", record.folder.c_str());
+    return PackageIn(record.folder.c_str(), path);
 }
 
 // The installer's verbose log beside the launcher's: "x.log" gives
@@ -174,7 +161,7 @@ int InstallActions(const wchar_t* commandLine, UiLock* uiLock, const wchar_t* lo
         ReleaseHourglass(uiLock);
         return static_cast<int>(Msi().error);
     }
-    if (commandLine && wcsstr(commandLine, kAfterRebootSwitch)) {
+    if (commandLine && wcsstr(commandLine, kSwitchAfterReboot)) {
         const INSTALLSTATE state = Msi().queryProductState(kProductGuid);
         LogTrace(L"After the restart: product state %d", static_cast<int>(state));
         if (state == INSTALLSTATE_DEFAULT) {
@@ -194,7 +181,7 @@ int InstallActions(const wchar_t* commandLine, UiLock* uiLock, const wchar_t* lo
         ReleaseHourglass(uiLock);
         return ERROR_FILE_NOT_FOUND;
     }
-    return RunInstaller(package, uiLock, logPath, commandLine && wcsstr(commandLine, kQuietSwitch));
+    return RunInstaller(package, uiLock, logPath, commandLine && wcsstr(commandLine, kSwitchQuiet));
 }
 
 }  // namespace

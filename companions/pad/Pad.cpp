@@ -11,12 +11,11 @@
 
 #include "framework/BoundedText.h"
 #include "framework/Ownership.h"
+#include "res/ProductIdentity.h"
+#include "res/Switches.h"
 
 namespace {
 
-constexpr wchar_t kLauncherFile[] = L"QXVSetup64.exe";
-constexpr wchar_t kCaption[] = L"QX Prism P4000 Series Setup";
-constexpr wchar_t kQuietSwitch[] = L"QUIET=YES";
 bool g_quiet = false;
 
 // The shell's old-style result of a failed start as an error code, for a
@@ -42,7 +41,7 @@ DWORD ReportNotStarted(const wchar_t* launcher, DWORD error) {
     message += launcher;
     message += L"\n\n";
     message += text ? text : (L"Error " + std::to_wstring(error));
-    if (!g_quiet) MessageBoxW(nullptr, message.c_str(), kCaption, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+    if (!g_quiet) MessageBoxW(nullptr, message.c_str(), kPadCaption, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
     return error;
 }
 
@@ -50,17 +49,17 @@ DWORD ReportNotStarted(const wchar_t* launcher, DWORD error) {
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR arguments, int) {
     const std::wstring tail = arguments ? arguments : L"";
-    g_quiet = tail.find(kQuietSwitch) != std::wstring::npos;
-    const std::wstring parameters = tail.empty() ? L"CALLER=SETUP" : L"CALLER=SETUP " + tail;
+    g_quiet = tail.find(kSwitchQuiet) != std::wstring::npos;
+    const std::wstring parameters = tail.empty() ? std::wstring(kSwitchCallerSetup) : std::wstring(kSwitchCallerSetup) + L" " + tail;
     wchar_t path[MAX_PATH] = {};
     DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return static_cast<int>(ReportNotStarted(kLauncherFile, ERROR_BAD_PATHNAME));
+    if (n == 0 || n >= MAX_PATH) return static_cast<int>(ReportNotStarted(kLauncherFile64, ERROR_BAD_PATHNAME));
     wchar_t* name = path;
     for (wchar_t* p = path; *p; ++p)
         if (*p == L'\\') name = p + 1;
     *name = L'\0';
-    if (!qx::BoundedAppend(path, MAX_PATH, kLauncherFile))
-        return static_cast<int>(ReportNotStarted(kLauncherFile, ERROR_BAD_PATHNAME));
+    if (!qx::BoundedAppend(path, MAX_PATH, kLauncherFile64))
+        return static_cast<int>(ReportNotStarted(kLauncherFile64, ERROR_BAD_PATHNAME));
 
     // The shell may hand the start to extensions that need COM.
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);

@@ -11,6 +11,7 @@
 
 #include "diag/Logger.h"
 #include "tests/stress/StressHarness.h"
+#include "res/ProductIdentity.h"
 
 namespace qxstress {
 namespace {

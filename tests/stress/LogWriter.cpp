@@ -17,6 +17,7 @@
 #include <string>
 
 #include "diag/Logger.h"
+#include "res/ProductIdentity.h"
 
 namespace {
 

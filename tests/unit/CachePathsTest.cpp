@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ProductIdentity.h"
+#include "res/ProductIdentity.h"
 #include "cache/CacheFolderGuard.h"
 #include "cache/SourcePaths.h"
 #include "diag/Logger.h"

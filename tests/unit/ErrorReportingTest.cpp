@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "app/SetupApp.h"
 #include "diag/ErrorReporting.h"
 #include "diag/Logger.h"
 #include "modules/Utilities.h"
@@ -56,7 +55,8 @@ protected:
         CLogger::Instance().Reset();
         CLogger::Instance().SetLogFile(log_.c_str());
         CLogger::Instance().AddLevel(kDefaultLogLevel);
-        theApp.m_hResModule = LoadLibraryW(L"QXVSetupRES64.dll");
+        resModule_ = LoadLibraryW(L"QXVSetupRES64.dll");
+        SetReportingContext(resModule_, false);
         module_ = OwnFolder() + L"QXPRP4005P64.dll";
         record_ = OwnFolder() + L"report-record.txt";
         DeleteFileW(module_.c_str());
@@ -76,6 +76,7 @@ protected:
     }
     std::string Log() const { return ReadAll(log_); }
     std::wstring log_, module_, record_;
+    HMODULE resModule_ = nullptr;
 };
 
 TEST_F(ErrorReportingTest, SystemErrorRecordHasThreeLinesAndSignedCode) {
@@ -95,13 +96,13 @@ TEST_F(ErrorReportingTest, SystemErrorRecordHasThreeLinesAndSignedCode) {
 
 TEST_F(ErrorReportingTest, ReportMessageComesFromTheCatalogOrTheSystem) {
     std::wstring catalog;
-    Utilities::Instance()->LoadStringMV(catalog, theApp.m_hResModule, 15016);
+    Utilities::Instance()->LoadStringMV(catalog, resModule_, 15016);
     ASSERT_FALSE(catalog.empty());
-    EXPECT_EQ(ReportMessageFor(kErrorFromCatalog, theApp.m_hResModule), catalog);
+    EXPECT_EQ(ReportMessageFor(kErrorFromCatalog, resModule_), catalog);
     EXPECT_TRUE(ReportMessageFor(kErrorFromCatalog, nullptr).empty()) << "no resource module, no text";
-    const std::wstring fileNotFound = ReportMessageFor(2, theApp.m_hResModule);
+    const std::wstring fileNotFound = ReportMessageFor(2, resModule_);
     EXPECT_FALSE(fileNotFound.empty());
-    EXPECT_TRUE(ReportMessageFor(0x20001234, theApp.m_hResModule).empty());
+    EXPECT_TRUE(ReportMessageFor(0x20001234, resModule_).empty());
     EXPECT_LE(ReportMessageFor(2, nullptr).size(), 511u);
 }
 
@@ -109,7 +110,7 @@ TEST_F(ErrorReportingTest, ReportGoesToTheModuleBesideTheProgram) {
     UseReporter(L"reporter");
     ReportError(InstallErrorException(kErrorFromCatalog));
     std::wstring catalog;
-    Utilities::Instance()->LoadStringMV(catalog, theApp.m_hResModule, 15016);
+    Utilities::Instance()->LoadStringMV(catalog, resModule_, 15016);
     const std::string record = ReadAll(record_);
     EXPECT_NE(record.find("message="), std::string::npos);
     EXPECT_NE(record.find("|args=0,0"), std::string::npos);

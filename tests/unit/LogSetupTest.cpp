@@ -5,6 +5,7 @@
 
 #include "diag/LogSetup.h"
 #include "diag/Logger.h"
+#include "res/ProductIdentity.h"
 
 namespace {
 

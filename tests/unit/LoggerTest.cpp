@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "diag/Logger.h"
+#include "res/ProductIdentity.h"
 
 namespace {
 

@@ -5,6 +5,7 @@
 #include "app/PendingReboot.h"
 #include "framework/Ownership.h"
 #include "modules/Utilities.h"
+#include "res/ProductIdentity.h"
 
 namespace {
 

@@ -4,6 +4,7 @@
 
 #include "diag/Logger.h"
 #include "worker/RunOnce.h"
+#include "res/ProductIdentity.h"
 
 namespace {
 

@@ -1,0 +1,64 @@
+#pragma once
+// The product's identity, fixed at build time: its names, its GUID and
+// every name derived from them (named objects, folders, registry keys and
+// the source record's format), and the ids of the launcher's resources.
+// The launcher, its log and the companion modules all read them here.
+#include <windows.h>
+
+#include "res/resource.h"
+
+#define QX_PRODUCT_GUID L"{7E21C5B9-3D40-4F8A-9C62-1B5E8D0A4F73}"
+#define QX_MANUFACTURER L"Selkirk-Vane"
+#define QX_PRODUCT_NAME L"QX Prism P4000 Series"
+
+inline constexpr wchar_t kProductGuid[] = QX_PRODUCT_GUID;
+inline constexpr wchar_t kProductName[] = QX_PRODUCT_NAME;
+inline constexpr wchar_t kManufacturer[] = QX_MANUFACTURER;
+
+// Files of the product folder.
+inline constexpr wchar_t kPackageFile[] = L"QXPRP4005.msi";
+inline constexpr wchar_t kLauncherFile32[] = L"QXVSetup.exe";
+inline constexpr wchar_t kLauncherFile64[] = L"QXVSetup64.exe";
+inline constexpr wchar_t kPadFile[] = L"Setup.exe";
+inline constexpr wchar_t kResourceModuleFile[] = L"QXVSetupRES64.dll";
+inline constexpr wchar_t kErrorModuleFile[] = L"QXPRP4005P64.dll";
+
+// Window captions of the companions.
+inline constexpr wchar_t kPadCaption[] = QX_PRODUCT_NAME L" Setup";
+inline constexpr wchar_t kErrorReportCaption[] = QX_PRODUCT_NAME;
+
+// Named objects. The UI event and the worker mutex carry the GUID; the
+// installation mutex and the log mutex are shared with earlier versions.
+inline constexpr wchar_t kUiEventName[] = L"Global\\UI-" QX_PRODUCT_GUID;
+inline constexpr wchar_t kWorkerMutexName[] = L"Global\\MSITHREAD-" QX_PRODUCT_GUID;
+inline constexpr wchar_t kInstallMutexName[] = L"__QXVSetupInProgress";
+inline constexpr wchar_t kLogMutexName[] = L"Global\\CLogger--LoggingUtility";
+
+// The log folder under the temporary folder is named after the GUID.
+inline constexpr wchar_t kLogFolderName[] = QX_PRODUCT_GUID;
+
+// Registry: the source record (under HKLM, formatted with the manufacturer
+// and the product code; value "SourcePath", REG_SZ without a terminator),
+// the pending-reboot marker, the log level every writer reads, and the
+// names of the resume entries.
+inline constexpr wchar_t kSourcePathKeyFormat[] = L"SOFTWARE\\%s\\Installed Products\\%s";
+inline constexpr wchar_t kSourcePathValue[] = L"SourcePath";
+constexpr size_t kRegistryKeyCapacity = 256;
+inline constexpr wchar_t kSourceRecordKey[] =
+    L"SOFTWARE\\" QX_MANUFACTURER L"\\Installed Products\\" QX_PRODUCT_GUID;
+inline constexpr wchar_t kPendingRebootKey[] = L"SOFTWARE\\" QX_MANUFACTURER L"\\Installed Products\\PendingReboot";
+inline constexpr wchar_t kLogLevelKey[] = L"SOFTWARE\\Oblent\\Installer";
+inline constexpr wchar_t kLogLevelValue[] = L"LogLevel";
+inline constexpr wchar_t kRunOnceValue[] = L"QX Prism P4000 Install";
+inline constexpr wchar_t kRunValue[] = QX_PRODUCT_NAME L" Install";
+
+// The launcher's own resources (res/resource.h holds the ids the resource
+// compiler reads).
+inline constexpr UINT kSetupDialogTemplate = IDD_SETUP_DIALOG;
+inline constexpr UINT kAppIcon = IDI_SETUP;
+inline constexpr UINT kHourglassClip = IDR_HOURGLASS_AVI;
+inline constexpr int kHourglassControl = IDC_HOURGLASS;
+
+// Strings of the resource module.
+constexpr unsigned kIdsPendingReboot = 15002;
+constexpr unsigned kIdsErrorCatalog = 15016;
