@@ -8,10 +8,8 @@
 namespace {
 
 bool MutexExists(const wchar_t* name) {
-    HANDLE h = OpenMutexW(MUTEX_MODIFY_STATE, FALSE, name);
-    if (!h) return false;
-    CloseHandle(h);
-    return true;
+    const qx::UniqueHandle mutex(OpenMutexW(MUTEX_MODIFY_STATE, FALSE, name));
+    return static_cast<bool>(mutex);
 }
 
 void ShowRefusal() {
@@ -30,11 +28,9 @@ void ShowRefusal() {
 bool CheckInstallInProgress(HANDLE& installMutex) {
     bool refuse = false;
 
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallerInProgressKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+    qx::UniqueKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallerInProgressKey, 0, KEY_READ, key.put()) == ERROR_SUCCESS)
         LogTrace(L"Another Installation is In Progress (InProgress Key is present)");
-        RegCloseKey(key);
-    }
 
     if (MutexExists(kInstallMutexName)) {
         LogTrace(L"Another Installation is In Progress (__QXVSetupInProgress Mutex is present)");
@@ -65,6 +61,6 @@ bool CheckInstallInProgress(HANDLE& installMutex) {
     ShowRefusal();
     // Gives up ownership when this launcher created the mutex; when it was
     // another launcher's, the call changes nothing.
-    if (installMutex) ReleaseMutex(installMutex);
+    qx::MutexGuard giveUp(installMutex);
     return false;
 }

@@ -6,6 +6,7 @@
 #include "diag/Logger.h"
 #include "framework/BoundedText.h"
 #include "framework/ModuleFolder.h"
+#include "framework/Ownership.h"
 
 void StartPad() {
     wchar_t padPath[MAX_PATH] = {};
@@ -25,7 +26,6 @@ void StartPad() {
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
     if (CreateProcessW(padPath, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-        CloseHandle(pi.hProcess);
-        CloseHandle(pi.hThread);
+        const qx::UniqueHandle process(pi.hProcess), thread(pi.hThread);
     }
 }

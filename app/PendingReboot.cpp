@@ -11,11 +11,8 @@ constexpr wchar_t kFallbackText[] =
 }
 
 bool IsRebootPending() {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPendingRebootKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
+    qx::UniqueKey key;
+    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPendingRebootKey, 0, KEY_READ, key.put()) == ERROR_SUCCESS;
 }
 
 std::wstring FormatPendingRebootText(HMODULE resModule) {

@@ -76,6 +76,10 @@ BOOL CSetupApp::InitInstance() {
         return FALSE;
     }
 
+    // Ownership belongs to this thread and goes when the setup window has
+    // closed; the handle stays open until the process ends on purpose, so
+    // later launchers still refuse until then.
+    qx::MutexGuard announced(installMutex);
     m_dwExitCode = ERROR_INSTALL_FAILURE;   // until the package or the module says otherwise
     LogTrace(L"Showing Hourglass");
     {
@@ -83,9 +87,6 @@ BOOL CSetupApp::InitInstance() {
         m_pMainWnd = &dialog;
         dialog.DoModal();
         LogTrace(L"Exiting QXVSetup.exe");
-        // Ownership belongs to this thread; the handle stays open until the
-        // process ends, so later launchers still refuse until then.
-        ReleaseMutex(installMutex);
         m_pMainWnd = nullptr;
     }
     return FALSE;

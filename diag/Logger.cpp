@@ -168,7 +168,7 @@ bool CLogger::Write(const wchar_t* text, unsigned type) {
         // The previous owner died holding it. The wait made us the owner; give
         // it up again at once so no thread keeps an abandoned mutex, and drop
         // this record as its file may be in an unknown state.
-        ReleaseMutex(mutex.get());
+        qx::MutexGuard giveBack(mutex.get());
         SetMutexStuck(false);
     } else if (wait == WAIT_TIMEOUT) {
         SetMutexStuck(true);

@@ -82,6 +82,12 @@ inline LSTATUS ReadRegistryValue(HKEY root, const wchar_t* path, const wchar_t* 
     return RegQueryValueExW(key.get(), name, nullptr, type, static_cast<BYTE*>(data), &bytes);
 }
 
+// Whether a wait's result made the waiting thread the owner of the mutex at
+// that index: signalled and abandoned both hand it over.
+inline bool WaitTookMutex(DWORD result, DWORD index = 0) {
+    return result == WAIT_OBJECT_0 + index || result == WAIT_ABANDONED_0 + index;
+}
+
 // Releases a mutex this thread owns when it goes out of scope.
 class MutexGuard {
 public:

@@ -3,8 +3,8 @@
 // crosses into the install-actions module, so its layout and the object's
 // virtual functions are fixed here and included by both sides:
 //   UiLock { CSyncObject* object; HANDLE handle; 32-bit held flag }
-//   CSyncObject slots: run-time class, destructor, serialise, lock(timeout),
-//   unlock(count, previous count), unlock().
+//   CSyncObject slots: run-time class, destructor (one slot), serialise,
+//   lock(timeout), unlock(count, previous count), unlock().
 #include <windows.h>
 
 #include <cstddef>
@@ -17,9 +17,12 @@ public:
     CSyncObject& operator=(const CSyncObject&) = delete;
 
     virtual const void* GetRuntimeClass() const { return nullptr; }
-    virtual ~CSyncObject() {
-        if (m_hObject) CloseHandle(m_hObject);
-    }
+    // The destructor's one slot. A virtual destructor would take two slots
+    // with this compiler and move every function after it, so a module built
+    // with another compiler would call the wrong one. Destroys the object;
+    // flags bit 0 also frees its memory (a deleting destructor). Returns the
+    // object's address.
+    virtual void* DeletingDestructor(unsigned flags) = 0;
     virtual void Serialize(void* /*archive*/) {}
     // Satisfied when the wait ends with the object signalled or abandoned.
     virtual BOOL Lock(DWORD timeoutMs) {
@@ -29,19 +32,38 @@ public:
     virtual BOOL Unlock(LONG /*count*/, LONG* /*previous*/) { return TRUE; }
     virtual BOOL Unlock() = 0;
 
+    // The object owns its handle. The field's place is part of the contract
+    // above, so it is a plain handle closed by the destructor.
     HANDLE m_hObject;
+
+protected:
+    // Not virtual: see DeletingDestructor. Objects are destroyed through
+    // their own final class.
+    ~CSyncObject() {
+        if (m_hObject) CloseHandle(m_hObject);
+    }
 };
 
 // A named or unnamed event; unlocking leaves its state alone.
-class CEvent : public CSyncObject {
+class CEvent final : public CSyncObject {
 public:
     CEvent(BOOL initiallySignalled, BOOL manualReset, const wchar_t* name)
         : CSyncObject(CreateEventW(nullptr, manualReset, initiallySignalled, name)) {}
     // Takes over an event made elsewhere; closes it when destroyed.
     explicit CEvent(HANDLE event) : CSyncObject(event) {}
+    ~CEvent() = default;
+    void* DeletingDestructor(unsigned flags) override {
+        if (flags & 1u) {
+            delete this;
+        } else {
+            this->~CEvent();
+        }
+        return this;
+    }
     BOOL SetEvent() { return ::SetEvent(m_hObject); }
     BOOL ResetEvent() { return ::ResetEvent(m_hObject); }
     BOOL Unlock() override { return TRUE; }
+    using CSyncObject::Unlock;
 };
 
 // The lock record over one synchronisation object.

@@ -236,6 +236,9 @@ void CSetupDlg::PollWorker(UINT_PTR id) {
     }
 
     const DWORD wait = WaitForSingleObject(m_hMSIThreadMutex.get(), 10);
+    // A wait that ends on the mutex makes this thread its owner: it is given
+    // back when the tick is over; the handle stays until the destructor.
+    qx::MutexGuard taken(qx::WaitTookMutex(wait) ? m_hMSIThreadMutex.get() : nullptr);
     if (wait == WAIT_TIMEOUT) {
         if (m_pUILock && m_pUILock->m_bAcquired) return;   // the hourglass is still wanted
         LogTrace(L"Lock removed from UI MUTEX");
@@ -246,19 +249,15 @@ void CSetupDlg::PollWorker(UINT_PTR id) {
         // counts as well, should it ever end without doing so.
         const HANDLE ends[] = {m_hMSIThreadMutex.get(), m_hWorkerThread.get()};
         const DWORD ended = WaitForMultipleObjects(m_hWorkerThread ? 2 : 1, ends, FALSE, INFINITE);
-        if (ended == WAIT_OBJECT_0 || ended == WAIT_ABANDONED_0) ReleaseMutex(m_hMSIThreadMutex.get());
-        m_hMSIThreadMutex.reset();
+        qx::MutexGuard last(qx::WaitTookMutex(ended) ? m_hMSIThreadMutex.get() : nullptr);
         EndDialog(IDOK);
     } else if (wait == WAIT_OBJECT_0) {
         // The worker has finished between two ticks: with the lock still
         // held that is the cancel ending; a lock the module let go counts as
         // seen, as when the worker came and went before any tick.
-        ReleaseMutex(m_hMSIThreadMutex.get());
-        m_hMSIThreadMutex.reset();
         EndAfterWorker(id);
     } else {
-        // Abandoned or failed: the handle stays until the destructor.
-        if (wait == WAIT_ABANDONED) ReleaseMutex(m_hMSIThreadMutex.get());
+        // Abandoned or failed.
         KillTimer(m_hWnd, id);
         ShowWindow(m_hWnd, SW_HIDE);
         EndDialog(IDCANCEL);

@@ -30,6 +30,8 @@ UINT MSIThreadProc(LPVOID param) {
     // the dialog gets its handle from us, so an unnamed one serves.
     if (mutexName != qx::ObjectName::Own)
         LogTrace(L"Worker mutex name already in use by another program; using an unnamed mutex");
+    // Created owned: given back whichever way this procedure ends.
+    qx::MutexGuard owned(mutex.get());
     if (mutex) {
         qx::UniqueHandle forDialog;
         if (DuplicateHandle(GetCurrentProcess(), mutex.get(), GetCurrentProcess(), forDialog.put(),
@@ -90,10 +92,9 @@ UINT MSIThreadProc(LPVOID param) {
         DeleteInstallSourceCache(cached.cacheFolder);
     }
 
-    if (mutex) {
-        ReleaseMutex(mutex.get());
-        mutex.reset();
-    }
+    // The last act, and the dialog's signal: the ownership goes, then the handle.
+    owned.Release();
+    mutex.reset();
     LogTrace(L"Exiting MsiThreadproc");
     return 1;
 }

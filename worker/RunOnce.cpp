@@ -5,6 +5,7 @@
 #include "res/ProductIdentity.h"
 #include "diag/Logger.h"
 #include "framework/BoundedText.h"
+#include "framework/Ownership.h"
 
 bool BuildResumeCommand(const wchar_t* cacheFolder, wchar_t* command, bool quiet) {
     // The closing quote stands right after the file name: the system splits
@@ -29,30 +30,26 @@ void SetRunOnceEntry(const wchar_t* cacheFolder, bool quiet) {
     LogTrace(L"In SetRunOnceEntry: %s", command);
     // A command cut short would start something else after the restart.
     if (built) {
-        HKEY key = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, KEY_WRITE, &key) == ERROR_SUCCESS) {
-            RegSetValueExW(key, kRunOnceValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(command),
-                           sizeof command);
-            RegCloseKey(key);
-        }
+        qx::UniqueKey key;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, KEY_WRITE, key.put()) == ERROR_SUCCESS)
+            RegSetValueExW(key.get(), kRunOnceValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(command), sizeof command);
     }
     LogTrace(L"Exiting SetRunOnceEntry");
 }
 
 void RebootSystemNow() {
     LogTrace(L"In RebootSystemNow");
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token))
+    qx::UniqueHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put()))
         return;
     TOKEN_PRIVILEGES privileges = {};
     LookupPrivilegeValueW(nullptr, SE_SHUTDOWN_NAME, &privileges.Privileges[0].Luid);
     privileges.PrivilegeCount = 1;
     privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
     SetLastError(ERROR_SUCCESS);
-    AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+    AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr);
     // Also ERROR_NOT_ALL_ASSIGNED when the privilege could not be enabled.
-    DWORD error = GetLastError();
-    CloseHandle(token);
+    const DWORD error = GetLastError();
     if (error != ERROR_SUCCESS) return;
     if (ExitWindowsEx(EWX_REBOOT | EWX_FORCE, SHTDN_REASON_FLAG_PLANNED |
                                                SHTDN_REASON_MAJOR_OPERATINGSYSTEM |
@@ -62,10 +59,8 @@ void RebootSystemNow() {
 
 void RemoveRunOnceEntry() {
     LogTrace(L"In RemoveRunOnceEntry: ");
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-        RegDeleteValueW(key, kRunValue);
-        RegCloseKey(key);
-    }
+    qx::UniqueKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_SET_VALUE, key.put()) == ERROR_SUCCESS)
+        RegDeleteValueW(key.get(), kRunValue);
     LogTrace(L"Exiting RemoveRunOnceEntry");
 }
