@@ -15,11 +15,13 @@ inline constexpr wchar_t kProductGuid[] = QX_PRODUCT_GUID;
 inline constexpr wchar_t kProductName[] = QX_PRODUCT_NAME;
 inline constexpr wchar_t kManufacturer[] = QX_MANUFACTURER;
 
-// Files of the product folder.
+// Files of the product folder: the package, the launcher under both its
+// names, the Pad,
 inline constexpr wchar_t kPackageFile[] = L"QXPRP4005.msi";
 inline constexpr wchar_t kLauncherFile32[] = L"QXVSetup.exe";
 inline constexpr wchar_t kLauncherFile64[] = L"QXVSetup64.exe";
 inline constexpr wchar_t kPadFile[] = L"Setup.exe";
+// and the two modules the launcher loads by their full paths.
 inline constexpr wchar_t kResourceModuleFile[] = L"QXVSetupRES64.dll";
 inline constexpr wchar_t kErrorModuleFile[] = L"QXPRP4005P64.dll";
 
