@@ -28,8 +28,7 @@ void ShowRefusal() {
 bool CheckInstallInProgress(HANDLE& installMutex) {
     bool refuse = false;
 
-    qx::UniqueKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallerInProgressKey, 0, KEY_READ, key.put()) == ERROR_SUCCESS)
+    if (qx::RegistryKeyOpens(HKEY_LOCAL_MACHINE, kInstallerInProgressKey))
         LogTrace(L"Another Installation is In Progress (InProgress Key is present)");
 
     if (MutexExists(kInstallMutexName)) {

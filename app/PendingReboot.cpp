@@ -11,8 +11,7 @@ constexpr wchar_t kFallbackText[] =
 }
 
 bool IsRebootPending() {
-    qx::UniqueKey key;
-    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPendingRebootKey, 0, KEY_READ, key.put()) == ERROR_SUCCESS;
+    return qx::RegistryKeyOpens(HKEY_LOCAL_MACHINE, kPendingRebootKey);
 }
 
 std::wstring FormatPendingRebootText(HMODULE resModule) {

@@ -82,6 +82,12 @@ inline LSTATUS ReadRegistryValue(HKEY root, const wchar_t* path, const wchar_t* 
     return RegQueryValueExW(key.get(), name, nullptr, type, static_cast<BYTE*>(data), &bytes);
 }
 
+// Whether a key can be opened for reading (it is closed again at once).
+inline bool RegistryKeyOpens(HKEY root, const wchar_t* path) {
+    Unique<SimpleTraits<HKEY, nullptr, RegCloseKey>> key;
+    return RegOpenKeyExW(root, path, 0, KEY_READ, key.put()) == ERROR_SUCCESS;
+}
+
 // Whether a wait's result made the waiting thread the owner of the mutex at
 // that index: signalled and abandoned both hand it over.
 inline bool WaitTookMutex(DWORD result, DWORD index = 0) {
