@@ -11,13 +11,13 @@ CWinThread* AfxBeginThread(AFX_THREADPROC proc, LPVOID param, int priority, UINT
                            LPSECURITY_ATTRIBUTES security) {
     auto* thread = new CWinThread(proc, param);
     // Always created suspended, so the priority is set before it runs.
-    thread->m_hThread = CreateThread(security, stackSize, &CWinThread::Start, thread, CREATE_SUSPENDED,
-                                     &thread->m_nThreadID);
+    thread->m_hThread.reset(
+        CreateThread(security, stackSize, &CWinThread::Start, thread, CREATE_SUSPENDED, &thread->m_nThreadID));
     if (!thread->m_hThread) {
         delete thread;
         return nullptr;
     }
-    SetThreadPriority(thread->m_hThread, priority);
+    SetThreadPriority(thread->m_hThread.get(), priority);
     if (!(createFlags & CREATE_SUSPENDED)) thread->ResumeThread();
     return thread;
 }

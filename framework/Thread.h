@@ -3,6 +3,8 @@
 // its handle) when the thread procedure returns, if m_bAutoDelete is set.
 #include <windows.h>
 
+#include "framework/Ownership.h"
+
 using AFX_THREADPROC = UINT (*)(LPVOID);
 
 class CWinThread {
@@ -10,13 +12,11 @@ public:
     CWinThread(AFX_THREADPROC proc, LPVOID param) : m_pfnThreadProc(proc), m_pThreadParams(param) {}
     CWinThread(const CWinThread&) = delete;
     CWinThread& operator=(const CWinThread&) = delete;
-    virtual ~CWinThread() {
-        if (m_hThread) CloseHandle(m_hThread);
-    }
+    virtual ~CWinThread() = default;
 
-    DWORD ResumeThread() { return ::ResumeThread(m_hThread); }
+    DWORD ResumeThread() { return ::ResumeThread(m_hThread.get()); }
 
-    HANDLE m_hThread = nullptr;
+    qx::UniqueHandle m_hThread;
     DWORD m_nThreadID = 0;
     BOOL m_bAutoDelete = TRUE;
 

@@ -198,7 +198,7 @@ bool CSetupDlg::FirstTick() {
             return false;
         }
         m_pMSIThread->m_bAutoDelete = TRUE;
-        DuplicateHandle(GetCurrentProcess(), m_pMSIThread->m_hThread, GetCurrentProcess(), m_hWorkerThread.put(),
+        DuplicateHandle(GetCurrentProcess(), m_pMSIThread->m_hThread.get(), GetCurrentProcess(), m_hWorkerThread.put(),
                         SYNCHRONIZE, FALSE, 0);
         LogTrace(L"Resume MSIThreadProc");
         m_pMSIThread->ResumeThread();
