@@ -14,7 +14,8 @@ build="${QX_BUILD_DIR:-$root/build}"
 mode="${1:-install}"
 
 bash cmake/install-deps.sh
-cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+# Configured as CMakePresets.json says, into the chosen build folder.
+cmake --preset release -B "$build" >/dev/null
 cmake --build "$build" -j"$(nproc)"
 
 export WINEPREFIX="$build/demo-prefix"

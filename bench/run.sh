@@ -18,8 +18,8 @@ nowm_runs=$(( runs > 7 ? 7 : runs ))
 t_start=$(date +%s)
 
 bash "$root/cmake/install-deps.sh"
-cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=Release >/dev/null
+# Configured as CMakePresets.json says, into the chosen build folder.
+cmake -S "$root" --preset release -B "$build" >/dev/null
 cmake --build "$build" -j"$(nproc)"
 cmake --build "$build" --target qx_bench -j"$(nproc)"
 t_built=$(date +%s)

@@ -45,7 +45,9 @@ file(COPY_FILE "${BUILD_DIR}/tests/fixtures/QXPRP4005.msi" "${folder}/QXPRP4005.
 file(WRITE "${folder}/actions-script.txt" "result=${RESULT}\nresult_after_reboot=0\nlist_cache=1\n")
 
 # The first run ends in the restart; Wine then runs the RunOnce entries,
-# which start the cached launcher. Wait until the resumed run has ended.
+# which start the cached launcher. Wait until the resumed run has ended: its
+# log is the one whose module call carries AFTERREBOOT=YES (the first run's
+# log names the switch too, in the RunOnce entry it writes).
 if(QUIET)
   wine("C:\\qxtest\\restart-${RESULT}\\QXVSetup64.exe" CALLER=SETUP QUIET=YES NORESTART=YES)
   file(GLOB first_logs "${logs}/~qx*.log")
@@ -63,7 +65,7 @@ foreach(i RANGE 240)
   file(GLOB log_files "${logs}/~qx*.log")
   foreach(f IN LISTS log_files)
     file(READ "${f}" text)
-    if(text MATCHES "AFTERREBOOT=YES CALLER=SETUP" AND text MATCHES "Exiting QXVSetup.exe")
+    if(text MATCHES "calling DoInstallActions: AFTERREBOOT=YES CALLER=SETUP" AND text MATCHES "Exiting QXVSetup.exe")
       set(resumed_done TRUE)
     endif()
   endforeach()
