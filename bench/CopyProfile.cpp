@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "framework/Ownership.h"
+
 namespace {
 
 using Pairs = std::vector<std::pair<std::wstring, std::wstring>>;
@@ -20,8 +22,8 @@ using Pairs = std::vector<std::pair<std::wstring, std::wstring>>;
 void Walk(const std::wstring& source, const std::wstring& destination, Pairs& files) {
     CreateDirectoryW(destination.c_str(), nullptr);
     WIN32_FIND_DATAW entry;
-    HANDLE search = FindFirstFileW((source + L"\\*.dll").c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE) return;
+    const qx::UniqueFind search(FindFirstFileW((source + L"\\*.dll").c_str(), &entry));
+    if (!search) return;
     do {
         const std::wstring name = entry.cFileName;
         if (name == L"." || name == L"..") continue;
@@ -33,8 +35,7 @@ void Walk(const std::wstring& source, const std::wstring& destination, Pairs& fi
             CopyFileW(from.c_str(), to.c_str(), FALSE);
             files.emplace_back(from, to);
         }
-    } while (FindNextFileW(search, &entry));
-    FindClose(search);
+    } while (FindNextFileW(search.get(), &entry));
 }
 
 void LookUp(const std::wstring& path) {

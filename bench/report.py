@@ -132,17 +132,22 @@ def install_figures(data, pkg):
     return result, phases, series
 
 
+def phase_table(text):
+    """(label, from, to) rows from lines of "label | from | to"."""
+    return [tuple(part.strip() for part in row.split("|")) for row in text.strip().splitlines()]
+
+
 # Where a real installation's time goes, from the launcher's log (the
 # module's records are in it too).
-INSTALL_PHASES = [
-    ("process start, DLL loading, runtime and log set-up", "created", "Inside QXVSetup.exe"),
-    ("checks, dialog, wait for the first tick", "Inside QXVSetup.exe", "Getting Product Info"),
-    ("package read (first tick)", "Getting Product Info", "Exiting GetProductInfo"),
-    ("worker start, cache copy, to the module", "Exiting GetProductInfo", "In DoInstallActions"),
-    ("module, up to the installer call", "In DoInstallActions", "Product state"),
-    ("the installer (MsiInstallProductW)", "Product state", "MsiInstallProductW returned"),
-    ("module end, worker end, dialog end, process end", "MsiInstallProductW returned", "exited"),
-]
+INSTALL_PHASES = phase_table("""
+process start, DLL loading, runtime and log set-up | created | Inside QXVSetup.exe
+checks, dialog, wait for the first tick | Inside QXVSetup.exe | Getting Product Info
+package read (first tick) | Getting Product Info | Exiting GetProductInfo
+worker start, cache copy, to the module | Exiting GetProductInfo | In DoInstallActions
+module, up to the installer call | In DoInstallActions | Product state
+the installer (MsiInstallProductW) | Product state | MsiInstallProductW returned
+module end, worker end, dialog end, process end | MsiInstallProductW returned | exited
+""")
 
 
 def packageread_figures(data):
@@ -159,21 +164,21 @@ def packageread_figures(data):
 
 # (label, from, to): "created", "entered", "returned", "exited" or the start
 # of a log record's text.
-START_PHASES = [
-    ("process start, DLL loading, runtime and log set-up", "created", "Inside QXVSetup.exe"),
-    ("pending-restart check and installation guard", "Inside QXVSetup.exe", "Showing Hourglass"),
-    ("setup dialog created (to WM_INITDIALOG)", "Showing Hourglass", "Starting Thread for hourglass AVI"),
-    ("waiting for the dialog's first 100 ms timer tick", "Starting Thread for hourglass AVI", "Getting Product Info"),
-    ("package read (MsiOpenPackageW, three properties)", "Getting Product Info", "Exiting GetProductInfo"),
-    ("lock record, worker thread start", "Exiting GetProductInfo", "In CacheInstallSource"),
-    ("cache copy of the launcher and modules, SourcePath record", "In CacheInstallSource", "Out CacheInstallSource"),
-    ("to the DoInstallActions call", "Out CacheInstallSource", "entered"),
-]
-EXIT_PHASES = [
-    ("cache emptied, worker ends", "returned", "Exiting MsiThreadproc"),
-    ("next timer tick, popup hidden, dialog ended", "Exiting MsiThreadproc", "Exiting QXVSetup.exe"),
-    ("dialog and worker torn down, process end", "Exiting QXVSetup.exe", "exited"),
-]
+START_PHASES = phase_table("""
+process start, DLL loading, runtime and log set-up | created | Inside QXVSetup.exe
+pending-restart check and installation guard | Inside QXVSetup.exe | Showing Hourglass
+setup dialog created (to WM_INITDIALOG) | Showing Hourglass | Starting Thread for hourglass AVI
+waiting for the dialog's first 100 ms timer tick | Starting Thread for hourglass AVI | Getting Product Info
+package read (MsiOpenPackageW, three properties) | Getting Product Info | Exiting GetProductInfo
+lock record, worker thread start | Exiting GetProductInfo | In CacheInstallSource
+cache copy of the launcher and modules, SourcePath record | In CacheInstallSource | Out CacheInstallSource
+to the DoInstallActions call | Out CacheInstallSource | entered
+""")
+EXIT_PHASES = phase_table("""
+cache emptied, worker ends | returned | Exiting MsiThreadproc
+next timer tick, popup hidden, dialog ended | Exiting MsiThreadproc | Exiting QXVSetup.exe
+dialog and worker torn down, process end | Exiting QXVSetup.exe | exited
+""")
 
 
 def latency_series(data, tag):

@@ -363,13 +363,16 @@ def build_avi():
     return riff_list(b"RIFF", b"AVI ", hdrl + movi + idx1)
 
 
+def write_file(path, data):
+    with open(path, "wb") as f:
+        f.write(data)
+
+
 def main(argv):
     if len(argv) != 2:
         sys.stderr.write("usage: make_hourglass.py OUT.avi\n")
         return 2
-    data = build_avi()
-    with open(argv[1], "wb") as f:
-        f.write(data)
+    write_file(argv[1], build_avi())
     return 0
 
 

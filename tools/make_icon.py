@@ -359,9 +359,7 @@ def main(argv):
     if len(args) != 1 or args[0].startswith("-"):
         sys.stderr.write("usage: make_icon.py OUT.ico | --check FILE.ico [--png OUT.png]\n")
         return 2
-    data = build_ico()
-    with open(args[0], "wb") as f:
-        f.write(data)
+    hg.write_file(args[0], build_ico())
     return 0
 
 
