@@ -38,6 +38,8 @@ bool CheckInstallInProgress(HANDLE& installMutex) {
 
     // Two launchers can both find the mutex absent above; the one whose
     // creation finds it already there does not own it and must refuse too.
+    // The handle is kept open to the end of the process on purpose, so no
+    // owner: other launchers refuse as long as this one runs.
     SetLastError(ERROR_SUCCESS);
     installMutex = CreateMutexW(nullptr, TRUE, kInstallMutexName);
     if (installMutex && GetLastError() == ERROR_ALREADY_EXISTS && !refuse) {
