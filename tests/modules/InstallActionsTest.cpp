@@ -35,7 +35,7 @@ std::wstring EnvFolder(const wchar_t* name) {
 
 // The texts of a log the module wrote into at the default level: whole
 // records, and all of them TRACE records.
-std::vector<std::string> LogTexts(const std::wstring& path) {
+std::vector<std::string> TraceTexts(const std::wstring& path) {
     const std::string bytes = ReadBytes(path);
     bool whole = false;
     std::vector<std::string> texts;
@@ -127,7 +127,7 @@ TEST_F(InstallActionsTest, InstallsThePackageBesideTheModuleIntoTheLaunchersLog)
 
     EXPECT_EQ(held.Held(), 0);
     ExpectInstalledFiles();
-    const auto texts = LogTexts(log_);
+    const auto texts = TraceTexts(log_);
     ASSERT_GE(texts.size(), 5u);
     EXPECT_EQ(texts[0], "launcher before");
     EXPECT_EQ(texts[1], "In DoInstallActions: CALLER=SETUP");
@@ -253,7 +253,7 @@ TEST_F(InstallActionsTest, FindsThePackageThroughTheRecordedSourceFolder) {
         EXPECT_EQ(install(L"CALLER=SETUP", &held.lock, log_.c_str(), 0), 0);
         EXPECT_EQ(held.Held(), 0);
         ExpectInstalledFiles();
-        EXPECT_TRUE(Contains(LogTexts(log_), "Package in the recorded source folder: " + Narrow(source) + "QXPRP4005.msi"));
+        EXPECT_TRUE(Contains(TraceTexts(log_), "Package in the recorded source folder: " + Narrow(source) + "QXPRP4005.msi"));
         UninstallProduct();
     }
 }
@@ -283,7 +283,7 @@ TEST_F(InstallActionsTest, WithoutAPackageAnywhereTheResultIsFileNotFound) {
         EXPECT_EQ(install(L"CALLER=SETUP", &held.lock, log_.c_str(), 0), ERROR_FILE_NOT_FOUND);
         EXPECT_EQ(held.Held(), 0);
         EXPECT_EQ(ProductState(), INSTALLSTATE_UNKNOWN);
-        const auto texts = LogTexts(log_);
+        const auto texts = TraceTexts(log_);
         EXPECT_TRUE(Contains(texts, "DoInstallActions result: 2"));
         ASSERT_FALSE(texts.empty());
         EXPECT_EQ(texts.back(), "Exiting DoInstallActions");
@@ -325,7 +325,7 @@ TEST_F(InstallActionsTest, ACancelInTheInstallersInterfaceIsReturnedAs1602) {
     EXPECT_EQ(held.Held(), 0);
     EXPECT_EQ(ProductState(), INSTALLSTATE_UNKNOWN);
     EXPECT_FALSE(PathExists(std::wstring(kInstallDir) + L"readme.txt"));
-    EXPECT_TRUE(Contains(LogTexts(log_), "DoInstallActions result: 1602"));
+    EXPECT_TRUE(Contains(TraceTexts(log_), "DoInstallActions result: 1602"));
 }
 
 TEST_F(InstallActionsTest, NullArgumentsAnUnheldLockAndALongCommandLine) {
@@ -347,7 +347,7 @@ TEST_F(InstallActionsTest, NullArgumentsAnUnheldLockAndALongCommandLine) {
     if (search != INVALID_HANDLE_VALUE) FindClose(search);
     EXPECT_EQ(install(longTail.c_str(), &unheld, log_.c_str(), 0), 0);
     EXPECT_FALSE(unheld.IsLocked());
-    const auto texts = LogTexts(log_);
+    const auto texts = TraceTexts(log_);
     ASSERT_FALSE(texts.empty());
     EXPECT_EQ(texts[0], "In DoInstallActions: " + std::string(200, 'x'));
 }
@@ -374,7 +374,7 @@ TEST_F(InstallActionsTest, FollowsTheLaunchersLogLevel) {
         EXPECT_EQ(install(L"CALLER=SETUP", nullptr, log_.c_str(), 0), 0);
         EXPECT_EQ(PathExists(log_), c.traces);
         if (c.traces) {
-            EXPECT_EQ(LogTexts(log_).back(), "Exiting DoInstallActions");
+            EXPECT_EQ(TraceTexts(log_).back(), "Exiting DoInstallActions");
         }
     }
 }

@@ -92,11 +92,7 @@ TEST_F(InstallFlowTest, FailureIsLoggedReportedAndTheCacheEmptied) {
     auto errors = LogTexts("ERROR");
     ASSERT_FALSE(errors.empty());
     // The file stores every line feed of the text as CRLF, the system text's own included.
-    std::string crlf;
-    for (char c : "===>>> ERROR :\n Code: 1603\nMsg: " + Narrow(SystemText(1603))) {
-        if (c == '\n') crlf += '\r';
-        crlf += c;
-    }
+    const std::string crlf = Crlf("===>>> ERROR :\n Code: 1603\nMsg: " + Narrow(SystemText(1603)));
     EXPECT_TRUE(Contains(errors, crlf)) << errors.back();
     const std::string reports = Narrow(ReadUtf8(folder + L"report-record.txt"));
     EXPECT_EQ(Occurrences(reports, "message="), 1u);

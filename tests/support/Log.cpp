@@ -146,4 +146,13 @@ size_t CountText(const std::vector<LogRecord>& records, const std::string& text)
         std::count_if(records.begin(), records.end(), [&](const LogRecord& r) { return r.text == text; }));
 }
 
+std::string Crlf(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        if (c == '\n') out += '\r';
+        out += c;
+    }
+    return out;
+}
+
 }  // namespace qxtest

@@ -32,5 +32,7 @@ std::vector<std::string> LogTexts(const std::string& type = "");
 // false when any file holds anything but whole records.
 std::vector<LogRecord> AllLogRecords(bool* wellFormed);
 size_t CountText(const std::vector<LogRecord>& records, const std::string& text);
+// A text as a record stores it: each of its line feeds as CRLF.
+std::string Crlf(const std::string& text);
 
 }  // namespace qxtest

@@ -6,25 +6,17 @@
 #include "diag/Logger.h"
 #include "modules/Utilities.h"
 #include "tests/support/Files.h"
+#include "tests/support/Log.h"
 #include "tests/support/Paths.h"
 #include "tests/support/TemporaryLog.h"
 #include "tests/support/Text.h"
 
 namespace {
 
+using qxtest::Crlf;
 using qxtest::Narrow;
 using qxtest::ReadBytes;
 using qxtest::SystemText;
-
-// CRLF as the file stores it.
-std::string Crlf(const std::string& s) {
-    std::string out;
-    for (char c : s) {
-        if (c == '\n') out += '\r';
-        out += c;
-    }
-    return out;
-}
 
 class ErrorReportingTest : public ::testing::Test {
 protected:
