@@ -27,11 +27,8 @@ endfunction()
 
 # The known state every scenario starts from: no cache, no record, no
 # restart entry, no logs of earlier runs, no fixture folders.
-execute_process(COMMAND ${WINE_RUN} "${BUILD_DIR}/tests/qxtest_reset.exe" RESULT_VARIABLE rc INPUT_FILE /dev/null
-                OUTPUT_VARIABLE out ERROR_VARIABLE err)
-if(NOT rc EQUAL 0)
-  message(FATAL_ERROR "the prefix's known state could not be put back (${rc}):\n${out}${err}")
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/ResetState.cmake)
+qx_reset_known_state()
 
 file(MAKE_DIRECTORY "${folder}")
 foreach(f QXVSetup64.exe CustomActionData64.dll QXVSetupRES64.dll)

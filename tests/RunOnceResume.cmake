@@ -10,11 +10,8 @@ endif()
 set(folder_unix "${PREFIX}/drive_c/qxtest/runonce-resume")
 # The known state every scenario starts from (no RunOnce entry of the
 # product's, no fixture folders).
-execute_process(COMMAND ${WINE_RUN} "${BUILD_DIR}/tests/qxtest_reset.exe" RESULT_VARIABLE rc INPUT_FILE /dev/null
-                OUTPUT_VARIABLE out ERROR_VARIABLE err)
-if(NOT rc EQUAL 0)
-  message(FATAL_ERROR "the prefix's known state could not be put back (${rc}):\n${out}${err}")
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/ResetState.cmake)
+qx_reset_known_state()
 file(MAKE_DIRECTORY "${folder_unix}")
 file(COPY_FILE "${BUILD_DIR}/tests/doubles/pad/Setup.exe" "${folder_unix}/QXVSetup64.exe")
 
