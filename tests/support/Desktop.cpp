@@ -34,7 +34,43 @@ std::wstring ClassOf(HWND window) {
     return cls;
 }
 
+// The pixels of area (in the device context's coordinates) of source.
+Pixels CaptureFrom(HDC source, const RECT& area) {
+    Pixels p;
+    p.width = area.right - area.left;
+    p.height = area.bottom - area.top;
+    if (p.width <= 0 || p.height <= 0) return p;
+    p.data.resize(static_cast<size_t>(p.width) * static_cast<size_t>(p.height));
+    HDC memory = CreateCompatibleDC(source);
+    HBITMAP bitmap = CreateCompatibleBitmap(source, p.width, p.height);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, p.width, p.height, source, area.left, area.top, SRCCOPY);
+    SelectObject(memory, old);
+    BITMAPINFOHEADER info = {sizeof info, p.width, -p.height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    GetDIBits(memory, bitmap, 0, static_cast<UINT>(p.height), p.data.data(), reinterpret_cast<BITMAPINFO*>(&info),
+              DIB_RGB_COLORS);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    return p;
+}
+
 }  // namespace
+
+Pixels Capture(HWND window) {
+    RECT client = {};
+    GetClientRect(window, &client);
+    HDC dc = GetDC(window);
+    const Pixels p = CaptureFrom(dc, client);
+    ReleaseDC(window, dc);
+    return p;
+}
+
+std::vector<DWORD> Capture(const RECT& screenArea) {
+    HDC screen = GetDC(nullptr);
+    const Pixels p = CaptureFrom(screen, screenArea);
+    ReleaseDC(nullptr, screen);
+    return p.data;
+}
 
 HWND WaitForWindow(const wchar_t* windowClass, const wchar_t* caption, DWORD timeoutMs) {
     const DWORD start = GetTickCount();

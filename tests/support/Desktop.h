@@ -35,6 +35,16 @@ std::vector<ShownWindow> TopLevelWindows(DWORD processId = 0);   // 0: of every 
 // A window's text, read without hanging on a hung window.
 std::wstring WindowText(HWND window);
 
+// What a window or the screen shows, one 0x00RRGGBB value a pixel, row by
+// row: a window's client area read through its own device context, or an
+// area of the screen.
+struct Pixels {
+    int width = 0, height = 0;
+    std::vector<DWORD> data;
+};
+Pixels Capture(HWND window);
+std::vector<DWORD> Capture(const RECT& screenArea);
+
 // What a launcher showed and how it ended.
 struct Outcome {
     bool ended = false;        // within the time allowed

@@ -16,7 +16,6 @@
 #include "diag/Logger.h"
 #include "framework/FileLinks.h"
 #include "framework/FolderSecurity.h"
-#include "res/ProductIdentity.h"
 #include "tests/support/Files.h"
 #include "tests/support/Links.h"
 #include "tests/support/Paths.h"
@@ -305,9 +304,8 @@ class LogFolderTrustTest : public FolderTrustTest {
 protected:
     void SetUp() override {
         FolderTrustTest::SetUp();
-        wchar_t temp[MAX_PATH] = {};
-        GetTempPathW(MAX_PATH, temp);
-        folder_ = std::wstring(temp) + kLogFolderName;
+        folder_ = qxtest::LogFolder();
+        folder_.pop_back();   // the folder's own entry, where a link may stand
         CLogger::Instance().Reset();
     }
     void TearDown() override {

@@ -10,6 +10,7 @@
 
 #include "diag/Logger.h"
 #include "framework/AnimateCtrl.h"
+#include "tests/support/Desktop.h"
 #include "tests/support/Paths.h"
 #include "tests/support/TemporaryLog.h"
 #include "ui/WaitUIThread.h"
@@ -42,32 +43,8 @@ INT_PTR CALLBACK PopupProc(HWND, UINT message, WPARAM wParam, LPARAM) {
     return FALSE;
 }
 
-struct Pixels {
-    int width = 0, height = 0;
-    std::vector<DWORD> data;
-};
-
-// What the screen shows of the window, read from its window DC.
-Pixels Capture(HWND window) {
-    Pixels p;
-    RECT r;
-    GetClientRect(window, &r);
-    p.width = r.right;
-    p.height = r.bottom;
-    p.data.resize(p.width * p.height);
-    HDC screen = GetDC(window);
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, p.width, p.height);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, p.width, p.height, screen, 0, 0, SRCCOPY);
-    SelectObject(memory, old);
-    BITMAPINFOHEADER info = {sizeof info, p.width, -p.height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-    GetDIBits(memory, bitmap, 0, p.height, p.data.data(), reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(window, screen);
-    return p;
-}
+using qxtest::Capture;
+using qxtest::Pixels;
 
 class HourglassTest : public ::testing::Test {
 protected:

@@ -6,6 +6,7 @@
 #include "diag/LogSetup.h"
 #include "diag/Logger.h"
 #include "res/ProductIdentity.h"
+#include "tests/support/Paths.h"
 #include "tests/support/Registry.h"
 #include "tests/support/Text.h"
 
@@ -29,9 +30,7 @@ protected:
 };
 
 TEST_F(LogSetupTest, PathIsAFreshNameInTheProductFolderUnderTemp) {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    const std::wstring folder = std::wstring(temp) + kLogFolderName + L"\\";
+    const std::wstring folder = qxtest::LogFolder();
 
     wchar_t first[MAX_PATH] = {};
     InitializeLog(first);
