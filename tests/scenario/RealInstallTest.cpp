@@ -5,8 +5,6 @@
 #include <msi.h>
 #include <aclapi.h>
 
-#include <algorithm>
-
 #include "tests/scenario/ScenarioTest.h"
 
 namespace qxtest {

@@ -6,7 +6,6 @@
 // launcher as well, are never loaded either.
 #include <gtest/gtest.h>
 
-#include "framework/Ownership.h"
 #include "tests/stress/StressHarness.h"
 
 #include <psapi.h>
