@@ -16,7 +16,6 @@ set(folder "${PREFIX}/drive_c/qxtest/restart-${RESULT}")
 set(maker "${PREFIX}/drive_c/ProgramData/Selkirk-Vane")
 set(cache "${maker}/QX Prism P4000 Series")
 set(logs "${PREFIX}/drive_c/users/${user}/Temp/{7E21C5B9-3D40-4F8A-9C62-1B5E8D0A4F73}")
-set(record_key "HKLM\\SOFTWARE\\Selkirk-Vane\\Installed Products\\{7E21C5B9-3D40-4F8A-9C62-1B5E8D0A4F73}")
 
 # Output to files, not pipes: programs that the restart starts inherit the
 # handles and would keep a pipe open long after this call.
@@ -26,14 +25,10 @@ function(wine)
   set(wine_rc ${rc} PARENT_SCOPE)
 endfunction()
 
-# A clean start: no cache, no record, no logs of earlier runs.
-file(REMOVE_RECURSE "${folder}" "${maker}")
-file(GLOB old_logs "${logs}/~qx*.log")
-if(old_logs)
-  file(REMOVE ${old_logs})
-endif()
-wine(reg delete "${record_key}" /f)
-wine(reg delete "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce" /v "QX Prism P4000 Install" /f)
+# The known state every scenario starts from: no cache, no record, no
+# restart entry, no logs of earlier runs, no fixture folders.
+include(${CMAKE_CURRENT_LIST_DIR}/ResetState.cmake)
+qx_reset_known_state()
 
 file(MAKE_DIRECTORY "${folder}")
 foreach(f QXVSetup64.exe CustomActionData64.dll QXVSetupRES64.dll)

@@ -8,7 +8,10 @@ if(NOT PREFIX)
   message(FATAL_ERROR "WINEPREFIX is not set")
 endif()
 set(folder_unix "${PREFIX}/drive_c/qxtest/runonce-resume")
-file(REMOVE_RECURSE "${folder_unix}")
+# The known state every scenario starts from (no RunOnce entry of the
+# product's, no fixture folders).
+include(${CMAKE_CURRENT_LIST_DIR}/ResetState.cmake)
+qx_reset_known_state()
 file(MAKE_DIRECTORY "${folder_unix}")
 file(COPY_FILE "${BUILD_DIR}/tests/doubles/pad/Setup.exe" "${folder_unix}/QXVSetup64.exe")
 

@@ -6,25 +6,22 @@
 #include <windows.h>
 #include <msi.h>
 #include <msiquery.h>
-#include <shellapi.h>
 
-#include <regex>
 #include <string>
 #include <vector>
 
 #include "diag/Logger.h"
 #include "framework/SyncObjects.h"
+#include "tests/support/Harness.h"
 
 namespace {
 
-constexpr wchar_t kProductCode[] = L"{7E21C5B9-3D40-4F8A-9C62-1B5E8D0A4F73}";
+using namespace qxtest;
+
 constexpr wchar_t kRoot[] = L"C:\\qxtest-modules\\";
 constexpr wchar_t kInstallDir[] = L"C:\\Program Files\\Selkirk-Vane\\QX Prism P4000 Series\\";
-constexpr wchar_t kRecordKey[] = L"SOFTWARE\\Selkirk-Vane\\Installed Products\\{7E21C5B9-3D40-4F8A-9C62-1B5E8D0A4F73}";
-constexpr wchar_t kLevelKey[] = L"SOFTWARE\\Oblent\\Installer";
-constexpr wchar_t kArpKey[] =
-    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{7E21C5B9-3D40-4F8A-9C62-1B5E8D0A4F73}";
-constexpr wchar_t kPackage[] = L"QXPRP4005.msi";
+constexpr wchar_t kArpKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" QX_PRODUCT_GUID;
+constexpr const wchar_t* kPackage = kPackageFile;
 constexpr wchar_t kModule[] = L"QXVInstallActions64.dll";
 
 using DoInstallActionsFn = int (*)(const wchar_t*, UiLock*, const wchar_t*, int);
@@ -36,83 +33,18 @@ std::wstring EnvFolder(const wchar_t* name) {
     return n && n < MAX_PATH ? std::wstring(buf) + L"\\" : L"";
 }
 
-std::string Narrow(const std::wstring& s) { return std::string(s.begin(), s.end()); }
-
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-std::string ReadBytes(const std::wstring& path) {
-    std::string out;
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
-    if (h == INVALID_HANDLE_VALUE) return out;
-    char buf[8192];
-    DWORD n = 0;
-    while (ReadFile(h, buf, sizeof buf, &n, nullptr) && n) out.append(buf, n);
-    CloseHandle(h);
-    return out;
-}
-
-// Deletes a fixture folder; refuses anything outside the tests' own root.
-void RemoveTree(const std::wstring& folder) {
-    if (folder.rfind(kRoot, 0) != 0 || folder.size() <= wcslen(kRoot)) return;
-    std::wstring from = folder;
-    if (from.back() == L'\\') from.pop_back();
-    from.push_back(L'\0');
-    SHFILEOPSTRUCTW op = {};
-    op.wFunc = FO_DELETE;
-    op.pFrom = from.c_str();
-    op.fFlags = FOF_NO_UI;
-    SHFileOperationW(&op);
-}
-
-INSTALLSTATE ProductState() { return MsiQueryProductStateW(kProductCode); }
-
-void Uninstall() {
-    if (ProductState() == INSTALLSTATE_UNKNOWN) return;
-    INSTALLUILEVEL previous = MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
-    MsiConfigureProductW(kProductCode, INSTALLLEVEL_DEFAULT, INSTALLSTATE_ABSENT);
-    MsiSetInternalUI(previous, nullptr);
-}
-
-struct LogRecord {
-    std::string type, text;
-};
-
-// The log's four-line records; whole is false when any byte of the file is
-// not part of a record of that shape.
-std::vector<LogRecord> ParseLog(const std::string& bytes, bool* whole) {
-    static const std::string sep = std::string(40, '_') + "\r\n";
-    static const std::regex shape(R"(LOG TYPE: ([A-Z]+)\r\nTIME: \d{1,2}-\d{1,2}-\d{4} \d{1,2}:\d{1,2}:\d{1,2}:\d{1,3}\r\n([^]*)\r\n)");
-    std::vector<LogRecord> records;
-    *whole = bytes.rfind(sep, 0) == 0;
-    size_t pos = 0;
-    while (*whole && pos < bytes.size()) {
-        size_t next = bytes.find(sep, pos + sep.size());
-        if (next == std::string::npos) next = bytes.size();
-        std::smatch m;
-        const std::string chunk = bytes.substr(pos + sep.size(), next - pos - sep.size());
-        if (!std::regex_match(chunk, m, shape)) *whole = false;
-        else records.push_back({m[1], m[2]});
-        pos = next;
-    }
-    return records;
-}
-
-std::vector<std::string> LogTexts(const std::wstring& path) {
+// The texts of a log the module wrote into at the default level: whole
+// records, and all of them TRACE records.
+std::vector<std::string> TraceTexts(const std::wstring& path) {
+    const std::string bytes = ReadBytes(path);
     bool whole = false;
     std::vector<std::string> texts;
-    for (const auto& r : ParseLog(ReadBytes(path), &whole)) {
+    for (const auto& r : ParseLog(bytes, &whole)) {
         EXPECT_EQ(r.type, "TRACE") << r.text;
         texts.push_back(r.text);
     }
-    EXPECT_TRUE(whole) << "log is not made of whole records: " << ReadBytes(path);
+    EXPECT_TRUE(whole && !bytes.empty()) << "log is not made of whole records: " << bytes;
     return texts;
-}
-
-bool Contains(const std::vector<std::string>& texts, const std::string& text) {
-    for (const auto& t : texts)
-        if (t == text) return true;
-    return false;
 }
 
 // The UI event and the lock record over it, held, as the launcher passes it.
@@ -134,23 +66,15 @@ protected:
         sources_ = EnvFolder(L"QX_TEST_PACKAGE_SOURCE");
         ASSERT_FALSE(product_.empty() || demo_.empty() || sources_.empty()) << "test environment not set";
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        folder_ = std::wstring(kRoot) + std::wstring(info->name(), info->name() + strlen(info->name())) + L"\\";
-        RemoveTree(folder_);
+        folder_ = std::wstring(kRoot) + Widen(info->name()) + L"\\";
+        ASSERT_TRUE(ResetKnownState());
         CreateDirectoryW(kRoot, nullptr);
         ASSERT_TRUE(CreateDirectoryW(folder_.c_str(), nullptr));
-        Uninstall();
-        ASSERT_EQ(ProductState(), INSTALLSTATE_UNKNOWN) << "the product is still installed from elsewhere";
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRecordKey);
-        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kLevelKey, L"LogLevel");
         log_ = folder_ + L"setup.log";
     }
     void TearDown() override {
         if (module_) FreeLibrary(module_);
-        Uninstall();
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRecordKey);
-        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kLevelKey, L"LogLevel");
         CLogger::Instance().Reset();
-        RemoveTree(folder_);
     }
 
     // The shipped module, copied into folder and loaded from there.
@@ -203,7 +127,7 @@ TEST_F(InstallActionsTest, InstallsThePackageBesideTheModuleIntoTheLaunchersLog)
 
     EXPECT_EQ(held.Held(), 0);
     ExpectInstalledFiles();
-    const auto texts = LogTexts(log_);
+    const auto texts = TraceTexts(log_);
     ASSERT_GE(texts.size(), 5u);
     EXPECT_EQ(texts[0], "launcher before");
     EXPECT_EQ(texts[1], "In DoInstallActions: CALLER=SETUP");
@@ -293,7 +217,7 @@ TEST_F(InstallActionsTest, AfterTheRestartAnInstalledProductIsLeftAlone) {
     EXPECT_EQ(install(L"AFTERREBOOT=YES CALLER=SETUP", &held.lock, log_.c_str(), 0), 0);
     EXPECT_EQ(held.Held(), 0);
     EXPECT_EQ(ProductState(), INSTALLSTATE_DEFAULT);
-    EXPECT_FALSE(Exists(std::wstring(kInstallDir) + L"readme.txt"));
+    EXPECT_FALSE(PathExists(std::wstring(kInstallDir) + L"readme.txt"));
 }
 
 TEST_F(InstallActionsTest, AfterTheRestartAMissingProductIsInstalled) {
@@ -309,7 +233,7 @@ TEST_F(InstallActionsTest, AfterTheRestartAMissingProductIsInstalled) {
 // The record as the launcher writes it: REG_SZ data without a terminator.
 void WriteRecord(const std::wstring& data, DWORD type = REG_SZ) {
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kRecordKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr), 0);
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSourceRecordKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr), 0);
     const std::wstring unterminated = data + L"X";  // the character after the data is not NUL
     RegSetValueExW(key, L"SourcePath", 0, type, reinterpret_cast<const BYTE*>(unterminated.c_str()),
                    static_cast<DWORD>(data.size() * sizeof(wchar_t)));
@@ -329,8 +253,8 @@ TEST_F(InstallActionsTest, FindsThePackageThroughTheRecordedSourceFolder) {
         EXPECT_EQ(install(L"CALLER=SETUP", &held.lock, log_.c_str(), 0), 0);
         EXPECT_EQ(held.Held(), 0);
         ExpectInstalledFiles();
-        EXPECT_TRUE(Contains(LogTexts(log_), "Package in the recorded source folder: " + Narrow(source) + "QXPRP4005.msi"));
-        Uninstall();
+        EXPECT_TRUE(Contains(TraceTexts(log_), "Package in the recorded source folder: " + Narrow(source) + "QXPRP4005.msi"));
+        UninstallProduct();
     }
 }
 
@@ -352,14 +276,14 @@ TEST_F(InstallActionsTest, WithoutAPackageAnywhereTheResultIsFileNotFound) {
                           Case{"the right folder as binary data", source, REG_BINARY},
                           Case{"an empty record", L"", REG_SZ}}) {
         SCOPED_TRACE(c.name);
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRecordKey);
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSourceRecordKey);
         if (c.type != REG_NONE) WriteRecord(c.data, c.type);
         DeleteFileW(log_.c_str());
         HeldLock held;
         EXPECT_EQ(install(L"CALLER=SETUP", &held.lock, log_.c_str(), 0), ERROR_FILE_NOT_FOUND);
         EXPECT_EQ(held.Held(), 0);
         EXPECT_EQ(ProductState(), INSTALLSTATE_UNKNOWN);
-        const auto texts = LogTexts(log_);
+        const auto texts = TraceTexts(log_);
         EXPECT_TRUE(Contains(texts, "DoInstallActions result: 2"));
         ASSERT_FALSE(texts.empty());
         EXPECT_EQ(texts.back(), "Exiting DoInstallActions");
@@ -400,8 +324,8 @@ TEST_F(InstallActionsTest, ACancelInTheInstallersInterfaceIsReturnedAs1602) {
     EXPECT_EQ(result, ERROR_INSTALL_USEREXIT);
     EXPECT_EQ(held.Held(), 0);
     EXPECT_EQ(ProductState(), INSTALLSTATE_UNKNOWN);
-    EXPECT_FALSE(Exists(std::wstring(kInstallDir) + L"readme.txt"));
-    EXPECT_TRUE(Contains(LogTexts(log_), "DoInstallActions result: 1602"));
+    EXPECT_FALSE(PathExists(std::wstring(kInstallDir) + L"readme.txt"));
+    EXPECT_TRUE(Contains(TraceTexts(log_), "DoInstallActions result: 1602"));
 }
 
 TEST_F(InstallActionsTest, NullArgumentsAnUnheldLockAndALongCommandLine) {
@@ -423,7 +347,7 @@ TEST_F(InstallActionsTest, NullArgumentsAnUnheldLockAndALongCommandLine) {
     if (search != INVALID_HANDLE_VALUE) FindClose(search);
     EXPECT_EQ(install(longTail.c_str(), &unheld, log_.c_str(), 0), 0);
     EXPECT_FALSE(unheld.IsLocked());
-    const auto texts = LogTexts(log_);
+    const auto texts = TraceTexts(log_);
     ASSERT_FALSE(texts.empty());
     EXPECT_EQ(texts[0], "In DoInstallActions: " + std::string(200, 'x'));
 }
@@ -443,14 +367,14 @@ TEST_F(InstallActionsTest, FollowsTheLaunchersLogLevel) {
                           Case{REG_QWORD, 2, 8, true}}) {
         SCOPED_TRACE(c.value);
         HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kLevelKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr), 0);
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kLogLevelKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr), 0);
         RegSetValueExW(key, L"LogLevel", 0, c.type, reinterpret_cast<const BYTE*>(&c.value), c.size);
         RegCloseKey(key);
         DeleteFileW(log_.c_str());
         EXPECT_EQ(install(L"CALLER=SETUP", nullptr, log_.c_str(), 0), 0);
-        EXPECT_EQ(Exists(log_), c.traces);
+        EXPECT_EQ(PathExists(log_), c.traces);
         if (c.traces) {
-            EXPECT_EQ(LogTexts(log_).back(), "Exiting DoInstallActions");
+            EXPECT_EQ(TraceTexts(log_).back(), "Exiting DoInstallActions");
         }
     }
 }
@@ -490,7 +414,7 @@ TEST_F(DemoPackageTest, BothPackagesCarryTheProductsIdentityOnlyOneAsksForAResta
         MSIHANDLE db = 0;
         ASSERT_EQ(MsiOpenDatabaseW(path.c_str(), MSIDBOPEN_READONLY, &db), 0u);
         EXPECT_EQ(Property(db, L"ProductName"), L"QX Prism P4000 Series");
-        EXPECT_EQ(Property(db, L"ProductCode"), kProductCode);
+        EXPECT_EQ(Property(db, L"ProductCode"), kProductGuid);
         EXPECT_EQ(Property(db, L"Manufacturer"), L"Selkirk-Vane");
         EXPECT_EQ(Property(db, L"ProductVersion"), L"1.0.0");
         EXPECT_EQ(Property(db, L"ALLUSERS"), L"1");
@@ -525,7 +449,7 @@ TEST_F(DemoPackageTest, InstallsUnderProgramFiles64WithAnAddRemoveProgramsEntry)
     MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
     ASSERT_EQ(MsiInstallProductW((product_ + kPackage).c_str(), L""), 0u);
     ExpectInstalledFiles();
-    EXPECT_FALSE(Exists(L"C:\\Program Files (x86)\\Selkirk-Vane"));
+    EXPECT_FALSE(PathExists(L"C:\\Program Files (x86)\\Selkirk-Vane"));
     EXPECT_EQ(ArpValue(L"DisplayName"), L"QX Prism P4000 Series");
     EXPECT_EQ(ArpValue(L"Publisher"), L"Selkirk-Vane");
     EXPECT_EQ(ArpValue(L"DisplayVersion"), L"1.0.0");
@@ -535,9 +459,9 @@ TEST_F(DemoPackageTest, InstallsUnderProgramFiles64WithAnAddRemoveProgramsEntry)
     ArpValue(L"NoModify", &noModify);
     EXPECT_EQ(noModify, 1u);
 
-    ASSERT_EQ(MsiConfigureProductW(kProductCode, INSTALLLEVEL_DEFAULT, INSTALLSTATE_ABSENT), 0u);
+    ASSERT_EQ(MsiConfigureProductW(kProductGuid, INSTALLLEVEL_DEFAULT, INSTALLSTATE_ABSENT), 0u);
     EXPECT_EQ(ProductState(), INSTALLSTATE_UNKNOWN);
-    EXPECT_FALSE(Exists(std::wstring(kInstallDir) + L"QXPRP4005.inf"));
+    EXPECT_FALSE(PathExists(std::wstring(kInstallDir) + L"QXPRP4005.inf"));
     EXPECT_EQ(ArpValue(L"DisplayName"), L"(none)");
 }
 

@@ -10,7 +10,6 @@ namespace qxtest {
 namespace {
 
 constexpr DWORD kRebootPendingCode = 350;   // no action taken: a restart is required first
-constexpr wchar_t kInstallMutex[] = L"__QXVSetupInProgress";
 
 struct Ending {
     DWORD exitCode = STILL_ACTIVE;
@@ -19,11 +18,6 @@ struct Ending {
 
 class DeploymentTest : public ScenarioTest {
 protected:
-    void TearDown() override {
-        DeleteKey(HKEY_LOCAL_MACHINE, kPendingRebootKey);
-        DeleteValue(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue);
-    }
-
     // A fixture folder with the scripted module; the real Pad instead of
     // the recording one when throughPad.
     std::wstring Folder(const std::string& script, bool throughPad = false, bool withPackage = true) {
@@ -55,24 +49,6 @@ protected:
         return ending;
     }
 
-    // The words of the system's text for code, so that line wrapping does
-    // not count.
-    static std::string Words(std::string text) {
-        for (char& c : text)
-            if (c == '\r' || c == '\n' || c == '\t') c = ' ';
-        std::string out;
-        for (char c : text)
-            if (c != ' ' || (!out.empty() && out.back() != ' ')) out.push_back(c);
-        while (!out.empty() && out.back() == ' ') out.pop_back();
-        return out;
-    }
-    static std::string SystemWords(DWORD code) {
-        wchar_t text[512] = {};
-        FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, LANG_USER_DEFAULT,
-                       text, 512, nullptr);
-        return Words(Narrow(text));
-    }
-
     static size_t ErrorsStartingWith(const std::string& prefix) {
         const auto errors = LogTexts("ERROR");
         return static_cast<size_t>(std::count_if(errors.begin(), errors.end(),
@@ -96,7 +72,7 @@ TEST_F(DeploymentTest, ExitCodeIsTheModulesResultUnchanged) {
 TEST_F(DeploymentTest, RefusalsAndAMissingPackageHaveTheirCodesAndNoWindow) {
     {
         SCOPED_TRACE("another installation runs");
-        HANDLE other = CreateMutexW(nullptr, TRUE, kInstallMutex);
+        HANDLE other = CreateMutexW(nullptr, TRUE, kInstallMutexName);
         const Ending ending = Run(Folder("result=0\n") + L"QXVSetup64.exe", L"CALLER=SETUP QUIET=YES");
         ReleaseMutex(other);
         CloseHandle(other);
@@ -104,7 +80,7 @@ TEST_F(DeploymentTest, RefusalsAndAMissingPackageHaveTheirCodesAndNoWindow) {
         EXPECT_FALSE(ending.sawWindow);
         const auto errors = LogTexts("ERROR");
         ASSERT_EQ(errors.size(), 1u) << "the refusal text is in the log instead";
-        EXPECT_EQ(Words(errors[0]), SystemWords(ERROR_INSTALL_ALREADY_RUNNING));
+        EXPECT_EQ(Words(Widen(errors[0])), Words(SystemText(ERROR_INSTALL_ALREADY_RUNNING)));
     }
     {
         SCOPED_TRACE("a restart is pending");
@@ -123,8 +99,7 @@ TEST_F(DeploymentTest, RefusalsAndAMissingPackageHaveTheirCodesAndNoWindow) {
     {
         SCOPED_TRACE("the package is neither beside the launcher nor recorded");
         ClearLogs();
-        DeleteKey(HKEY_LOCAL_MACHINE,
-                  L"SOFTWARE\\Selkirk-Vane\\Installed Products\\{7E21C5B9-3D40-4F8A-9C62-1B5E8D0A4F73}");
+        DeleteKey(HKEY_LOCAL_MACHINE, kSourceRecordKey);
         const std::wstring folder = Folder("result=0\n", false, false);
         const Ending ending = Run(folder + L"QXVSetup64.exe", L"CALLER=SETUP QUIET=YES");
         EXPECT_EQ(ending.exitCode, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
@@ -134,7 +109,7 @@ TEST_F(DeploymentTest, RefusalsAndAMissingPackageHaveTheirCodesAndNoWindow) {
         EXPECT_GE(ErrorsStartingWith("===>>> ERROR :\r\n Code: 2\r\n"), 1u);
         const auto errors = LogTexts("ERROR");
         ASSERT_FALSE(errors.empty());
-        EXPECT_EQ(Words(errors.back()), SystemWords(ERROR_FILE_NOT_FOUND)) << "the report's text, last";
+        EXPECT_EQ(Words(Widen(errors.back())), Words(SystemText(ERROR_FILE_NOT_FOUND))) << "the report's text, last";
     }
 }
 
@@ -195,7 +170,7 @@ TEST_F(DeploymentTest, ThePadPassesItsArgumentsOnAndEndsWithTheLaunchersCode) {
     }
     {
         SCOPED_TRACE("refused");
-        HANDLE other = CreateMutexW(nullptr, TRUE, kInstallMutex);
+        HANDLE other = CreateMutexW(nullptr, TRUE, kInstallMutexName);
         const Ending ending = Run(Folder("result=0\n", true) + L"Setup.exe", L"QUIET=YES");
         ReleaseMutex(other);
         CloseHandle(other);

@@ -10,36 +10,9 @@
 namespace qxtest {
 namespace {
 
-constexpr wchar_t kSourceRecordKey[] =
-    L"SOFTWARE\\Selkirk-Vane\\Installed Products\\{7E21C5B9-3D40-4F8A-9C62-1B5E8D0A4F73}";
-
-std::vector<std::wstring> FilesIn(const std::wstring& folder) {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((folder + L"*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE) return names;
-    do {
-        std::wstring n = fd.cFileName;
-        if (n != L"." && n != L"..") names.push_back(n);
-    } while (FindNextFileW(h, &fd));
-    FindClose(h);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-size_t Occurrences(const std::string& text, const std::string& part) {
-    size_t n = 0;
-    for (size_t p = 0; (p = text.find(part, p)) != std::string::npos; p += part.size()) ++n;
-    return n;
-}
-
 // Reports the error-module double received.
 size_t Reports(const std::wstring& folder) {
     return Occurrences(Narrow(ReadUtf8(folder + L"report-record.txt")), "message=");
-}
-
-bool Contains(const std::vector<std::string>& texts, const std::string& text) {
-    return std::find(texts.begin(), texts.end(), text) != texts.end();
 }
 
 // True when the texts appear in this order (others may stand between them).
@@ -53,27 +26,8 @@ bool Contains(const std::vector<std::string>& texts, const std::string& text) {
     return ::testing::AssertionSuccess();
 }
 
-std::string SystemText(DWORD code) {
-    wchar_t* text = nullptr;
-    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
-                   nullptr, code, LANG_USER_DEFAULT, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
-    std::wstring s = text ? text : L"";
-    if (text) LocalFree(text);
-    return Narrow(s);
-}
-
 class InstallFlowTest : public ScenarioTest {
 protected:
-    void SetUp() override {
-        ScenarioTest::SetUp();
-        DeleteKey(HKEY_LOCAL_MACHINE, kSourceRecordKey);
-        RemoveCache();
-    }
-    void TearDown() override {
-        DeleteKey(HKEY_LOCAL_MACHINE, kSourceRecordKey);
-        DeleteValue(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue);
-        RemoveCache();
-    }
     std::vector<std::wstring> Calls(const std::wstring& folder) { return RecordLines(folder + L"actions-record.txt"); }
 };
 
@@ -138,15 +92,11 @@ TEST_F(InstallFlowTest, FailureIsLoggedReportedAndTheCacheEmptied) {
     auto errors = LogTexts("ERROR");
     ASSERT_FALSE(errors.empty());
     // The file stores every line feed of the text as CRLF, the system text's own included.
-    std::string crlf;
-    for (char c : "===>>> ERROR :\n Code: 1603\nMsg: " + SystemText(1603)) {
-        if (c == '\n') crlf += '\r';
-        crlf += c;
-    }
+    const std::string crlf = Crlf("===>>> ERROR :\n Code: 1603\nMsg: " + Narrow(SystemText(1603)));
     EXPECT_TRUE(Contains(errors, crlf)) << errors.back();
     const std::string reports = Narrow(ReadUtf8(folder + L"report-record.txt"));
     EXPECT_EQ(Occurrences(reports, "message="), 1u);
-    EXPECT_NE(reports.find("message=" + SystemText(1603)), std::string::npos);
+    EXPECT_NE(reports.find("message=" + Narrow(SystemText(1603))), std::string::npos);
     EXPECT_TRUE(FilesIn(CacheFolder()).empty());
     EXPECT_FALSE(ValueExists(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue));
 }

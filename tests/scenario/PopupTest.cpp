@@ -40,24 +40,6 @@ protected:
         }
         return r;
     }
-
-    // The popup's pixels as the screen shows them.
-    static std::vector<COLORREF> Capture(const RECT& r) {
-        HDC screen = GetDC(nullptr);
-        HDC mem = CreateCompatibleDC(screen);
-        int w = r.right - r.left, h = r.bottom - r.top;
-        HBITMAP bmp = CreateCompatibleBitmap(screen, w, h);
-        HGDIOBJ old = SelectObject(mem, bmp);
-        BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
-        std::vector<COLORREF> pixels;
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) pixels.push_back(GetPixel(mem, x, y));
-        SelectObject(mem, old);
-        DeleteObject(bmp);
-        DeleteDC(mem);
-        ReleaseDC(nullptr, screen);
-        return pixels;
-    }
 };
 
 TEST_F(PopupTest, CentredPopupOfTheTemplateSizeWithAPlayingClip) {

@@ -5,34 +5,12 @@
 #include <msi.h>
 #include <aclapi.h>
 
-#include <algorithm>
-
 #include "tests/scenario/ScenarioTest.h"
 
 namespace qxtest {
 namespace {
 
-constexpr wchar_t kProductCode[] = L"{7E21C5B9-3D40-4F8A-9C62-1B5E8D0A4F73}";
-
-class RealInstallTest : public ScenarioTest {
-protected:
-    void SetUp() override {
-        ScenarioTest::SetUp();
-        Uninstall();
-    }
-    void TearDown() override { Uninstall(); }
-    static void Uninstall() {
-        if (MsiQueryProductStateW(kProductCode) == INSTALLSTATE_DEFAULT) {
-            MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
-            MsiConfigureProductW(kProductCode, INSTALLLEVEL_DEFAULT, INSTALLSTATE_ABSENT);
-        }
-    }
-    std::wstring ShippedFolder() {
-        const std::wstring folder = MakeLauncherFolder(folder_, kWithResourceModule | kWithRealModules);
-        EXPECT_TRUE(CopyInto(ProductDir() + L"QXPRP4005.msi", folder));
-        return folder;
-    }
-};
+class RealInstallTest : public ScenarioTest {};
 
 // Whether the cache folder the first run made still reads back as owned by
 // Administrators, as it was created.
@@ -47,23 +25,19 @@ bool CacheOwnerKept() {
     return administrators;
 }
 
-bool Has(const std::vector<std::string>& texts, const std::string& text) {
-    return std::find(texts.begin(), texts.end(), text) != texts.end();
-}
-
 TEST_F(RealInstallTest, LauncherInstallsTheProductAndAgainCleanly) {
-    const std::wstring folder = ShippedFolder();
+    const std::wstring folder = MakeShippedFolder(folder_);
     for (int run = 0; run < 2; ++run) {
         SCOPED_TRACE(run == 0 ? "first installation" : "second run on the installed product");
         ClearLogs();
         Process p = Process::Start(folder + L"QXVSetup64.exe", L"CALLER=SETUP");
         ASSERT_TRUE(p.Started());
         ASSERT_TRUE(p.Wait(120000)) << "the installation did not end";
-        EXPECT_EQ(MsiQueryProductStateW(kProductCode), INSTALLSTATE_DEFAULT);
+        EXPECT_EQ(ProductState(), INSTALLSTATE_DEFAULT);
         auto texts = LogTexts();   // also checks that every record is whole
-        EXPECT_TRUE(Has(texts, "Inside QXVSetup.exe"));
-        EXPECT_TRUE(Has(texts, "In DoInstallActions: CALLER=SETUP")) << "the module writes into the same log";
-        EXPECT_TRUE(Has(texts, "Exiting MsiThreadproc"));
+        EXPECT_TRUE(Contains(texts, "Inside QXVSetup.exe"));
+        EXPECT_TRUE(Contains(texts, "In DoInstallActions: CALLER=SETUP")) << "the module writes into the same log";
+        EXPECT_TRUE(Contains(texts, "Exiting MsiThreadproc"));
         const auto errors = LogTexts("ERROR");
         if (run == 0 || CacheOwnerKept()) {
             EXPECT_TRUE(errors.empty()) << "no failure on either run";
@@ -80,14 +54,14 @@ TEST_F(RealInstallTest, LauncherInstallsTheProductAndAgainCleanly) {
 }
 
 TEST_F(RealInstallTest, QuietInstallationShowsNoWindowAndEndsWithZero) {
-    const std::wstring folder = ShippedFolder();
+    const std::wstring folder = MakeShippedFolder(folder_);
     Process p = Process::Start(folder + L"QXVSetup64.exe", L"CALLER=SETUP QUIET=YES");
     ASSERT_TRUE(p.Started());
     bool sawWindow = true;
     ASSERT_TRUE(WaitWatchingWindows(p, 120000, sawWindow)) << "the installation did not end";
     EXPECT_FALSE(sawWindow) << "neither the hourglass nor the installer's progress window";
     EXPECT_EQ(p.ExitCode(), 0u);
-    EXPECT_EQ(MsiQueryProductStateW(kProductCode), INSTALLSTATE_DEFAULT);
+    EXPECT_EQ(ProductState(), INSTALLSTATE_DEFAULT);
     EXPECT_TRUE(LogTexts("ERROR").empty());
 }
 

@@ -2,7 +2,6 @@
 // switches, the pending-reboot refusal and the Run-value clean-up.
 #include <algorithm>
 #include <iterator>
-#include <sstream>
 
 #include "tests/scenario/ScenarioTest.h"
 
@@ -116,23 +115,12 @@ TEST_F(StartupTest, ArgumentTailOfAnyLengthIsHandled) {
 }
 
 // Words of a message definition: %n and ordinary line breaks both separate.
-std::vector<std::wstring> Words(std::wstring text) {
+std::vector<std::wstring> DefinitionWords(std::wstring text) {
     for (size_t p; (p = text.find(L"%n")) != std::wstring::npos;) text.replace(p, 2, L" ");
-    std::wistringstream in(text);
-    std::vector<std::wstring> words;
-    for (std::wstring w; in >> w;) words.push_back(w);
-    return words;
+    return Words(text);
 }
 
-std::wstring PendingRebootDefinition() {
-    HMODULE res = LoadLibraryExW((ProductDir() + L"QXVSetupRES64.dll").c_str(), nullptr,
-                                 LOAD_LIBRARY_AS_DATAFILE);
-    const wchar_t* text = nullptr;
-    int n = LoadStringW(res, 15002, reinterpret_cast<LPWSTR>(&text), 0);
-    std::wstring s = n > 0 ? std::wstring(text, static_cast<size_t>(n)) : L"";
-    FreeLibrary(res);
-    return s;
-}
+std::wstring PendingRebootDefinition() { return ResourceString(ProductDir() + kResourceModuleFile, kIdsPendingReboot); }
 
 TEST_F(StartupTest, PendingRebootShowsTheWrappedMessageWhateverTheSwitches) {
     const std::wstring definition = PendingRebootDefinition();
@@ -150,7 +138,7 @@ TEST_F(StartupTest, PendingRebootShowsTheWrappedMessageWhateverTheSwitches) {
         HWND box = WaitForWindow(L"#32770", L"QXVSetup64", 20000);
         ASSERT_NE(box, nullptr) << "no message box captioned QXVSetup64";
         const std::wstring shown = ControlText(box, 0xFFFF);
-        EXPECT_EQ(Words(shown), Words(definition));
+        EXPECT_EQ(Words(shown), DefinitionWords(definition));
         size_t lines = 0, start = 0;
         for (size_t i = 0; i <= shown.size(); ++i) {
             if (i == shown.size() || shown[i] == L'\n') {

@@ -15,8 +15,7 @@ constexpr int kRounds = 5;
 constexpr char kRefusedLine[] = "Another Installation is In Progress (__QXVSetupInProgress Mutex is present)";
 
 TEST(StressLaunchers, TenStartedAtOnceOneInstallsTheOthersAreRefused) {
-    DeleteKey(HKEY_LOCAL_MACHINE, kPendingRebootKey);
-    DeleteKey(HKEY_LOCAL_MACHINE, kLogLevelKey);
+    ASSERT_TRUE(ResetKnownState());
     const std::wstring folder = MakeLauncherFolder(L"C:\\qxtest\\StressLaunchers\\", kInstallScenario);
     // The winner holds the guard well past the time the others need to
     // reach it.
@@ -28,12 +27,12 @@ TEST(StressLaunchers, TenStartedAtOnceOneInstallsTheOthersAreRefused) {
         ClearLogs();
         DeleteFileW((folder + L"actions-record.txt").c_str());
 
-        std::vector<Child> launchers;
+        std::vector<Process> launchers;
         StartOptions options;
         options.commandLine = L"\"" + folder + L"QXVSetup64.exe\" CALLER=SETUP";
         options.suspended = true;
         for (int i = 0; i < kLaunchers; ++i) {
-            launchers.push_back(Child::Start(folder + L"QXVSetup64.exe", options));
+            launchers.push_back(Process::Start(folder + L"QXVSetup64.exe", options));
             ASSERT_TRUE(launchers.back().Started());
         }
         for (auto& l : launchers) l.Resume();
@@ -81,8 +80,6 @@ TEST(StressLaunchers, TenStartedAtOnceOneInstallsTheOthersAreRefused) {
         EXPECT_EQ(CountText(records, "Showing Hourglass"), 1u);
         EXPECT_EQ(CountText(records, "Exiting MsiThreadproc"), 1u);
     }
-    DeleteKey(HKEY_LOCAL_MACHINE, kSourceRecordKey);
-    RemoveCache();
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 // launcher as well, are never loaded either.
 #include <gtest/gtest.h>
 
-#include "framework/Ownership.h"
 #include "tests/stress/StressHarness.h"
 
 #include <psapi.h>
@@ -16,11 +15,6 @@ namespace qxstress {
 namespace {
 
 constexpr wchar_t kRoot[] = L"C:\\qxtest\\StressDllPlanting\\";
-
-std::wstring Lower(std::wstring s) {
-    CharLowerBuffW(s.data(), static_cast<DWORD>(s.size()));
-    return s;
-}
 
 std::vector<std::wstring> LoadedModules(HANDLE process) {
     std::vector<std::wstring> paths;
@@ -36,10 +30,7 @@ std::vector<std::wstring> LoadedModules(HANDLE process) {
 
 // The pending-reboot text as the launcher makes it from a resource module.
 std::vector<std::wstring> RebootWords(const std::wstring& module) {
-    const qx::UniqueModule res(LoadLibraryExW(module.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
-    const wchar_t* text = nullptr;
-    const int n = res ? LoadStringW(res.get(), 15002, reinterpret_cast<LPWSTR>(&text), 0) : 0;
-    const std::wstring definition = n > 0 ? std::wstring(text, static_cast<size_t>(n)) : L"";
+    const std::wstring definition = ResourceString(module, kIdsPendingReboot);
     wchar_t* formatted = nullptr;
     FormatMessageW(FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER | 60,
                    definition.c_str(), 0, 0, reinterpret_cast<LPWSTR>(&formatted), 0, nullptr);
@@ -51,9 +42,7 @@ std::vector<std::wstring> RebootWords(const std::wstring& module) {
 class StressDllPlanting : public ::testing::Test {
 protected:
     void SetUp() override {
-        DeleteKey(HKEY_LOCAL_MACHINE, kPendingRebootKey);
-        DeleteKey(HKEY_LOCAL_MACHINE, kLogLevelKey);
-        RemoveTree(kRoot);
+        ASSERT_TRUE(ResetKnownState());
         cwd_ = std::wstring(kRoot) + L"cwd\\";
         path_ = std::wstring(kRoot) + L"path\\";
         const std::wstring planted = BuildDir() + L"tests\\stress\\planted.dll";
@@ -63,16 +52,9 @@ protected:
             ASSERT_TRUE(CopyInto(planted, f, L"QXPRP4005P64.dll"));
         }
     }
-    void TearDown() override {
-        DeleteKey(HKEY_LOCAL_MACHINE, kPendingRebootKey);
-        DeleteKey(HKEY_LOCAL_MACHINE, kSourceRecordKey);
-        RemoveCache();
-        RemoveTree(kRoot);
-    }
-
     // Starts the launcher with the planted folders as its current folder
     // and first on its PATH; extra: more variables of its environment.
-    Child Start(const std::wstring& folder, const std::wstring& args,
+    Process Start(const std::wstring& folder, const std::wstring& args,
                 const std::map<std::wstring, std::wstring>& extra = {}) {
         wchar_t path[8192] = {};
         GetEnvironmentVariableW(L"PATH", path, 8192);
@@ -82,7 +64,7 @@ protected:
         options.environment = {{L"PATH", path_ + L";" + path}};
         options.environment.insert(extra.begin(), extra.end());
         options.outputFile = std::wstring(kRoot) + L"output.txt";
-        return Child::Start(folder + L"QXVSetup64.exe", options);
+        return Process::Start(folder + L"QXVSetup64.exe", options);
     }
 
     void ExpectNothingPlantedLoaded(const std::wstring& launcherFolder = L"") {
@@ -100,7 +82,7 @@ TEST_F(StressDllPlanting, ResourceModuleMissingFromTheLaunchersFolder) {
     const std::wstring folder = MakeLauncherFolder(std::wstring(kRoot) + L"app\\", kInstallScenario & ~kWithResourceModule);
     {
         SCOPED_TRACE("forwarded to the Pad");
-        Child launcher = Start(folder, L"");
+        Process launcher = Start(folder, L"");
         ASSERT_TRUE(launcher.Started());
         const Outcome outcome = WaitForEnd(launcher, 30000);
         EXPECT_TRUE(outcome.ended && !outcome.crashed);
@@ -109,7 +91,7 @@ TEST_F(StressDllPlanting, ResourceModuleMissingFromTheLaunchersFolder) {
     {
         SCOPED_TRACE("pending reboot, looked at while its message is up");
         ASSERT_TRUE(SetDword(HKEY_LOCAL_MACHINE, kPendingRebootKey, L"Marker", 1));
-        Child launcher = Start(folder, L"CALLER=SETUP");
+        Process launcher = Start(folder, L"CALLER=SETUP");
         ASSERT_TRUE(launcher.Started());
         HWND box = nullptr;
         for (int i = 0; i < 200 && !box; ++i) {
@@ -139,7 +121,7 @@ TEST_F(StressDllPlanting, ResourceModuleMissingFromTheLaunchersFolder) {
             std::wstring(kRoot) + L"app2\\", kInstallScenario & ~kWithResourceModule & ~kWithRecordingReporter);
         WriteActionsScript(noReporter, "result=1603\n");
         ClearLogs();
-        Child launcher = Start(noReporter, L"CALLER=SETUP");
+        Process launcher = Start(noReporter, L"CALLER=SETUP");
         ASSERT_TRUE(launcher.Started());
         const Outcome outcome = WaitForEnd(launcher, 30000);
         EXPECT_TRUE(outcome.ended && !outcome.crashed);
@@ -155,7 +137,7 @@ TEST_F(StressDllPlanting, OwnFolderComesFirstAndTheErrorModuleStillLoads) {
     {
         SCOPED_TRACE("pending reboot: the text of the launcher's own resource module");
         ASSERT_TRUE(SetDword(HKEY_LOCAL_MACHINE, kPendingRebootKey, L"Marker", 1));
-        Child launcher = Start(folder, L"CALLER=SETUP");
+        Process launcher = Start(folder, L"CALLER=SETUP");
         ASSERT_TRUE(launcher.Started());
         const Outcome outcome = WaitForEnd(launcher, 30000);
         EXPECT_TRUE(outcome.ended && !outcome.crashed);
@@ -168,7 +150,7 @@ TEST_F(StressDllPlanting, OwnFolderComesFirstAndTheErrorModuleStillLoads) {
     {
         SCOPED_TRACE("failed installation: the error module beside the launcher reports it");
         WriteActionsScript(folder, "result=1603\n");
-        Child launcher = Start(folder, L"CALLER=SETUP");
+        Process launcher = Start(folder, L"CALLER=SETUP");
         ASSERT_TRUE(launcher.Started());
         const Outcome outcome = WaitForEnd(launcher, 30000);
         EXPECT_TRUE(outcome.ended && !outcome.crashed);
@@ -188,17 +170,16 @@ TEST_F(StressDllPlanting, OwnFolderComesFirstAndTheErrorModuleStillLoads) {
 // preferred file of that name is loaded into any program there; on Windows
 // those are KnownDLLs that do not.)
 constexpr const wchar_t* kNonKnownSystemDlls[] = {L"msi"};
-constexpr wchar_t kLauncherOverrides[] = L"Software\\Wine\\AppDefaults\\QXVSetup64.exe";
 
 class LauncherPrefersFilesOverBuiltins {
 public:
     LauncherPrefersFilesOverBuiltins() {
-        const std::wstring key = std::wstring(kLauncherOverrides) + L"\\DllOverrides";
+        const std::wstring key = std::wstring(kLauncherAppDefaultsKey) + L"\\DllOverrides";
         const wchar_t order[] = L"native,builtin";
         for (const wchar_t* dll : kNonKnownSystemDlls)
             EXPECT_TRUE(SetValue(HKEY_CURRENT_USER, key, dll, REG_SZ, order, sizeof order));
     }
-    ~LauncherPrefersFilesOverBuiltins() { DeleteKey(HKEY_CURRENT_USER, kLauncherOverrides); }
+    ~LauncherPrefersFilesOverBuiltins() { DeleteKey(HKEY_CURRENT_USER, kLauncherAppDefaultsKey); }
 };
 
 TEST_F(StressDllPlanting, SystemDllsComeOnlyFromTheSystemFolder) {
@@ -210,7 +191,7 @@ TEST_F(StressDllPlanting, SystemDllsComeOnlyFromTheSystemFolder) {
 
     ClearLogs();
     const LauncherPrefersFilesOverBuiltins overrides;
-    Child launcher = Start(folder, L"CALLER=SETUP", {{L"WINEDLLOVERRIDES", L"msi=n,b"}});
+    Process launcher = Start(folder, L"CALLER=SETUP", {{L"WINEDLLOVERRIDES", L"msi=n,b"}});
     ASSERT_TRUE(launcher.Started());
     const Outcome outcome = WaitForEnd(launcher, 180000, std::wstring(kRoot) + L"output.txt");
     EXPECT_TRUE(outcome.ended && !outcome.crashed) << outcome.crashText;

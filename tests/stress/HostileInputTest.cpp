@@ -44,60 +44,27 @@ std::wstring Junk(size_t length, unsigned seed) {
     return s;
 }
 
-std::vector<std::wstring> FilesIn(const std::wstring& folder) {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW fd;
-    HANDLE h = FindFirstFileW((folder + L"*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE) return names;
-    do {
-        std::wstring n = fd.cFileName;
-        if (n != L"." && n != L"..") names.push_back(n);
-    } while (FindNextFileW(h, &fd));
-    FindClose(h);
-    return names;
-}
-
-size_t Occurrences(const std::wstring& text, const std::wstring& part) {
-    size_t n = 0;
-    for (size_t p = 0; (p = text.find(part, p)) != std::wstring::npos; p += part.size()) ++n;
-    return n;
-}
-
 class StressHostileInput : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
+        EXPECT_TRUE(ResetKnownState());
         SHCreateDirectoryExW(nullptr, kCurrentFolder, nullptr);
-        ResetProductState();
         watch_ = new PrefixWatch({L"C:\\qxtest"});
     }
     static void TearDownTestSuite() {
         delete watch_;
         watch_ = nullptr;
-        ResetProductState();
-    }
-
-    static void ResetProductState() {
-        DeleteKey(HKEY_LOCAL_MACHINE, kPendingRebootKey);
-        DeleteKey(HKEY_LOCAL_MACHINE, kLogLevelKey);
-        DeleteKey(HKEY_LOCAL_MACHINE, kSourceRecordKey);
-        HKEY k = nullptr;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, KEY_SET_VALUE, &k) == ERROR_SUCCESS) {
-            RegDeleteValueW(k, kRunOnceValue);
-            RegCloseKey(k);
-        }
-        RemoveCache();
-        ClearLogs();
     }
 
     void SetUp() override {
+        ASSERT_TRUE(ResetKnownState());
+        SHCreateDirectoryExW(nullptr, kCurrentFolder, nullptr);
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         folder_ = L"C:\\qxtest\\" + Widen(info->test_suite_name()) + L"." + Widen(info->name()) + L"\\";
     }
-    void TearDown() override { ResetProductState(); }
-
     // Forgets what the last case left in the records the tests read.
     void FreshCase(const std::wstring& folder) {
-        ResetProductState();
+        ASSERT_TRUE(ResetProductState());
         for (const wchar_t* f : {L"pad-record.txt", L"actions-record.txt", L"report-record.txt"})
             DeleteFileW((folder + f).c_str());
     }
@@ -113,12 +80,12 @@ protected:
         options.currentFolder = kCurrentFolder;
         options.environment = std::move(environment);
         options.outputFile = kOutputFile;
-        Child child = Child::Start(folder + L"QXVSetup64.exe", options);
+        Process child = Process::Start(folder + L"QXVSetup64.exe", options);
         if (!child.Started()) {
             // Seen once under load: the system refused the start itself.
             std::printf("note: start failed with error %lu, trying once more\n", child.StartError());
             Sleep(500);
-            child = Child::Start(folder + L"QXVSetup64.exe", options);
+            child = Process::Start(folder + L"QXVSetup64.exe", options);
         }
         Outcome outcome;
         EXPECT_TRUE(child.Started()) << "could not start the launcher: error " << child.StartError();
@@ -418,26 +385,12 @@ protected:
 
     void SetUp() override {
         StressHostileInput::SetUp();
-        RemoveTreeNoFollow(kVictim);
         SHCreateDirectoryExW(nullptr, (std::wstring(kVictim) + L"inner").c_str(), nullptr);
         PutFile(std::wstring(kVictim) + L"victim.dll", "victim");
         PutFile(std::wstring(kVictim) + L"inner\\keep.txt", "keep");
     }
-    void TearDown() override {
-        for (const std::wstring& link : links_) RemoveTreeNoFollow(link);
-        RemoveTreeNoFollow(kVictim);
-        StressHostileInput::TearDown();
-    }
-
-    static void PutFile(const std::wstring& path, const std::string& content) {
-        HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        DWORD n = 0;
-        WriteFile(h, content.data(), static_cast<DWORD>(content.size()), &n, nullptr);
-        CloseHandle(h);
-    }
     void Link(const std::wstring& at, const std::wstring& target) {
         ASSERT_TRUE(MakeLink(at, target)) << Narrow(at);
-        links_.push_back(at);
     }
     static void ExpectVictimUntouched() {
         EXPECT_EQ(ReadBytes(std::wstring(kVictim) + L"victim.dll"), "victim");
@@ -462,20 +415,13 @@ protected:
         for (const auto& r : AllLogRecords(&wellFormed)) n += r.type == "ERROR" && r.text.rfind(prefix, 0) == 0;
         return n;
     }
-    static std::wstring Base(int csidl) {
-        wchar_t path[MAX_PATH] = {};
-        SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path);
-        return path;
-    }
-
-    std::vector<std::wstring> links_;
 };
 
 TEST_F(StressLinks, ALinkAtAnyLevelOfTheCachePath) {
     // The machine-wide cache and the per-user folder earlier versions used.
     for (int csidl : {CSIDL_COMMON_APPDATA, CSIDL_APPDATA}) {
         for (int level = 0; level < 2; ++level) {
-            const std::wstring maker = Base(csidl) + L"\\Selkirk-Vane";
+            const std::wstring maker = ShellFolder(csidl) + L"\\Selkirk-Vane";
             SCOPED_TRACE(Narrow(maker) + (level ? " product level" : " manufacturer level"));
             FreshCase(folder_);
             RemoveTreeNoFollow(maker);
@@ -516,9 +462,7 @@ TEST_F(StressLinks, LinksInsideAKeptCacheBeforeARunThatCopiesAndEmpties) {
 }
 
 TEST_F(StressLinks, ALinkAtTheLogFolder) {
-    wchar_t temp[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, temp);
-    const std::wstring logFolder = std::wstring(temp) + L"{7E21C5B9-3D40-4F8A-9C62-1B5E8D0A4F73}";
+    const std::wstring logFolder = LogFolder();
     RemoveTreeNoFollow(logFolder);
     Link(logFolder, kVictim);
     Install("result=0\n");
@@ -527,8 +471,8 @@ TEST_F(StressLinks, ALinkAtTheLogFolder) {
 }
 
 TEST_F(StressLinks, TextsNamingAnotherVendorsFolder) {
-    const std::wstring theirs[] = {Base(CSIDL_COMMON_APPDATA) + L"\\qxstress-other-vendor\\Its Product\\",
-                                   Base(CSIDL_APPDATA) + L"\\qxstress-other-vendor\\Its Product\\"};
+    const std::wstring theirs[] = {ShellFolder(CSIDL_COMMON_APPDATA) + L"\\qxstress-other-vendor\\Its Product\\",
+                                   ShellFolder(CSIDL_APPDATA) + L"\\qxstress-other-vendor\\Its Product\\"};
     for (const std::wstring& f : theirs) {
         SHCreateDirectoryExW(nullptr, f.c_str(), nullptr);
         PutFile(f + L"their.dll", "theirs");
@@ -695,8 +639,8 @@ TEST_F(StressHostileInput, TempPathTooLongLeavesNoLogAtTheDriveRoot) {
         SCOPED_TRACE(Narrow(args));
         FreshCase(folder);
         Run(folder, Quoted(Launcher(folder)) + args, ProductAllowance(temp), environment);
-        EXPECT_EQ(GetFileAttributesW((std::wstring(L"C:\\") + kGuid).c_str()), INVALID_FILE_ATTRIBUTES);
-        RemoveTree(std::wstring(L"C:\\") + kGuid + L"\\");
+        EXPECT_EQ(GetFileAttributesW((std::wstring(L"C:\\") + kProductGuid).c_str()), INVALID_FILE_ATTRIBUTES);
+        RemoveTree(std::wstring(L"C:\\") + kProductGuid + L"\\");
     }
 }
 

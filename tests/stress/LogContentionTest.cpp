@@ -65,15 +65,15 @@ private:
 class StressLog : public ::testing::Test {
 protected:
     void SetUp() override {
-        RemoveTree(kWorkFolder);
+        ASSERT_TRUE(ResetKnownState());
         SHCreateDirectoryExW(nullptr, kWorkFolder, nullptr);
     }
 
-    static Child StartHelper(const std::wstring& args, bool suspended = false) {
+    static Process StartHelper(const std::wstring& args, bool suspended = false) {
         StartOptions options;
         options.commandLine = L"\"" + Helper() + L"\" " + args;
         options.suspended = suspended;
-        return Child::Start(Helper(), options);
+        return Process::Start(Helper(), options);
     }
 
     // Whether another process can take the logging mutex now, and how.
@@ -91,7 +91,7 @@ TEST_F(StressLog, FourWritersOfOneFileLeaveOnlyWholeRecords) {
     constexpr int kWriters = 4;
     constexpr long kRecords = 2000;
     const std::wstring log = std::wstring(kWorkFolder) + L"shared.log";
-    std::vector<Child> writers;
+    std::vector<Process> writers;
     for (int w = 0; w < kWriters; ++w) {
         const std::wstring result = std::wstring(kWorkFolder) + L"writer" + std::to_wstring(w) + L".txt";
         writers.push_back(StartHelper(L"write \"" + log + L"\" " + std::to_wstring(kRecords) + L" writer" +
@@ -154,7 +154,7 @@ TEST_F(StressLog, WriterKilledWhileHoldingTheMutexBlocksNoOne) {
         const std::wstring result = std::wstring(kWorkFolder) + tag + L".txt";
         NamedEvent held(tag + L"-held"), started(tag + L"-started"), stay(tag + L"-stay");
 
-        Child owner = StartHelper(L"hold " + held.Name() + L" 60000");
+        Process owner = StartHelper(L"hold " + held.Name() + L" 60000");
         ASSERT_TRUE(owner.Started());
         ASSERT_TRUE(held.WaitSet(20000)) << "the owner did not get the mutex";
         // A handle of our own keeps the mutex in being, abandoned, after its
@@ -162,7 +162,7 @@ TEST_F(StressLog, WriterKilledWhileHoldingTheMutexBlocksNoOne) {
         const KeptMutex kept;
         if (killedFirst) owner.Kill();
 
-        Child writer = StartHelper(L"write \"" + log + L"\" 3 " + tag + L" \"" + result + L"\" " + started.Name() +
+        Process writer = StartHelper(L"write \"" + log + L"\" 3 " + tag + L" \"" + result + L"\" " + started.Name() +
                                    L" " + stay.Name());
         ASSERT_TRUE(writer.Started());
         ASSERT_TRUE(started.WaitSet(20000));
@@ -189,10 +189,10 @@ TEST_F(StressLog, WriterFacingALiveOwnerGivesUpAfterItsWait) {
     const std::wstring log = std::wstring(kWorkFolder) + L"live.log";
     const std::wstring result = std::wstring(kWorkFolder) + L"live.txt";
     NamedEvent held(L"live-held");
-    Child owner = StartHelper(L"hold " + held.Name() + L" 8000");
+    Process owner = StartHelper(L"hold " + held.Name() + L" 8000");
     ASSERT_TRUE(held.WaitSet(20000));
     const KeptMutex kept;
-    Child writer = StartHelper(L"write \"" + log + L"\" 2 live \"" + result + L"\"");
+    Process writer = StartHelper(L"write \"" + log + L"\" 2 live \"" + result + L"\"");
     ASSERT_EQ(WaitForSingleObject(writer.Handle(), 20000), WAIT_OBJECT_0) << "the writer is stuck";
     const WriterResult r = ReadResult(result);
     EXPECT_EQ(r.dropped, 2) << "no record while another holds the mutex";

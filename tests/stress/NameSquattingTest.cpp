@@ -16,8 +16,6 @@ namespace qxstress {
 namespace {
 
 constexpr wchar_t kRoot[] = L"C:\\qxtest\\StressSquatting\\";
-constexpr wchar_t kUiEventName[] = L"Global\\UI-{7E21C5B9-3D40-4F8A-9C62-1B5E8D0A4F73}";
-constexpr wchar_t kWorkerMutexName[] = L"Global\\MSITHREAD-{7E21C5B9-3D40-4F8A-9C62-1B5E8D0A4F73}";
 constexpr char kUiEventFallback[] = "UI event name already in use by another program; using an unnamed event";
 constexpr char kWorkerMutexFallback[] = "Worker mutex name already in use by another program; using an unnamed mutex";
 // Far beyond any installation here; only a hang reaches it.
@@ -27,12 +25,12 @@ std::wstring StressProgram(const wchar_t* name) { return BuildDir() + L"tests\\s
 
 // Starts a helper ("args READY MS") that makes its object first, and waits
 // until it has.
-Child StartSquatter(const std::wstring& program, const std::wstring& args) {
+Process StartSquatter(const std::wstring& program, const std::wstring& args) {
     const std::wstring readyName = L"Local\\qxstress-squatter-ready";
     const qx::UniqueHandle ready(CreateEventW(nullptr, TRUE, FALSE, readyName.c_str()));
     StartOptions options;
     options.commandLine = L"\"" + program + L"\" " + args + L" " + readyName + L" 600000";
-    Child squatter = Child::Start(program, options);
+    Process squatter = Process::Start(program, options);
     EXPECT_TRUE(squatter.Started());
     EXPECT_EQ(WaitForSingleObject(ready.get(), 20000), WAIT_OBJECT_0) << "the squatter did not make its object";
     return squatter;
@@ -41,18 +39,9 @@ Child StartSquatter(const std::wstring& program, const std::wstring& args) {
 class StressSquatting : public ::testing::Test {
 protected:
     void SetUp() override {
-        DeleteKey(HKEY_LOCAL_MACHINE, kPendingRebootKey);
-        DeleteKey(HKEY_LOCAL_MACHINE, kLogLevelKey);
-        UninstallProduct();
+        ASSERT_TRUE(ResetKnownState());
         folder_ = MakeShippedFolder(std::wstring(kRoot) + L"shipped\\");
     }
-    void TearDown() override {
-        UninstallProduct();
-        DeleteKey(HKEY_LOCAL_MACHINE, kSourceRecordKey);
-        RemoveCache();
-        RemoveTree(kRoot);
-    }
-
     // One installation from a clean state; its duration in ms.
     ULONGLONG Install(const char* what) {
         SCOPED_TRACE(what);
@@ -62,7 +51,7 @@ protected:
         StartOptions options;
         options.commandLine = L"\"" + folder_ + L"QXVSetup64.exe\" CALLER=SETUP";
         options.outputFile = std::wstring(kRoot) + L"output.txt";
-        Child launcher = Child::Start(folder_ + L"QXVSetup64.exe", options);
+        Process launcher = Process::Start(folder_ + L"QXVSetup64.exe", options);
         EXPECT_TRUE(launcher.Started());
         const Outcome outcome = WaitForEnd(launcher, kHangBoundMs, std::wstring(kRoot) + L"output.txt");
         const ULONGLONG took = GetTickCount64() - start;
@@ -87,7 +76,7 @@ protected:
 // is logged.
 void ExpectFallbackFor(const wchar_t* kind, const wchar_t* name, const char* fallback, const char* other,
                        const std::function<ULONGLONG(const char*)>& install) {
-    Child squatter = StartSquatter(StressProgram(L"stress_squatter.exe"), std::wstring(kind) + L" " + name);
+    Process squatter = StartSquatter(StressProgram(L"stress_squatter.exe"), std::wstring(kind) + L" " + name);
     install(fallback);
     bool wellFormed = false;
     const auto records = AllLogRecords(&wellFormed);
@@ -115,7 +104,7 @@ TEST_F(StressSquatting, LoggingMutexHeldByAnotherProgramCostsOneWaitNotOneARecor
     const size_t normalRecords = Records().size();
     ASSERT_GT(normalRecords, 10u);
 
-    Child holder = StartSquatter(StressProgram(L"stress_logwriter.exe"), L"hold");
+    Process holder = StartSquatter(StressProgram(L"stress_logwriter.exe"), L"hold");
     const ULONGLONG held = Install("another program holds the logging mutex");
     // One wait in all, with room for a slow start; a wait for each of the
     // more than ten records would take ten times as long.

@@ -14,7 +14,6 @@ namespace qxstress {
 namespace {
 
 constexpr wchar_t kRoot[] = L"C:\\qxtest\\StressPad\\";
-constexpr wchar_t kPadCaption[] = L"QX Prism P4000 Series Setup";
 
 std::string ManifestOf(const std::wstring& binary) {
     const qx::UniqueModule module(
@@ -28,8 +27,7 @@ std::string ManifestOf(const std::wstring& binary) {
 
 class StressPad : public ::testing::Test {
 protected:
-    void SetUp() override { RemoveTree(kRoot); }
-    void TearDown() override { RemoveTree(kRoot); }
+    void SetUp() override { ASSERT_TRUE(ResetKnownState()); }
 };
 
 TEST_F(StressPad, ManifestRequiresAdministratorAndNamesTheSupportedSystems) {
@@ -48,7 +46,7 @@ TEST_F(StressPad, StartsTheLauncherAsItsCallerAndWaitsForIt) {
     SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
     ASSERT_TRUE(CopyInto(ProductDir() + L"Setup.exe", folder));
     ASSERT_TRUE(CopyInto(DoublesDir() + L"pad\\Setup.exe", folder, L"QXVSetup64.exe"));
-    Child pad = Child::Start(folder + L"Setup.exe", StartOptions());
+    Process pad = Process::Start(folder + L"Setup.exe", StartOptions());
     ASSERT_TRUE(pad.Started());
     const Outcome outcome = WaitForEnd(pad, 60000);
     ASSERT_TRUE(outcome.ended);
@@ -62,7 +60,7 @@ TEST_F(StressPad, MissingLauncherIsToldAndItsErrorIsTheExitCode) {
     const std::wstring folder = std::wstring(kRoot) + L"alone\\";
     SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
     ASSERT_TRUE(CopyInto(ProductDir() + L"Setup.exe", folder));
-    Child pad = Child::Start(folder + L"Setup.exe", StartOptions());
+    Process pad = Process::Start(folder + L"Setup.exe", StartOptions());
     ASSERT_TRUE(pad.Started());
     HWND box = nullptr;
     for (int i = 0; i < 300 && !box && !pad.Ended(); ++i) {

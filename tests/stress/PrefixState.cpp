@@ -9,11 +9,6 @@ namespace qxstress {
 
 namespace {
 
-std::wstring Lower(std::wstring s) {
-    if (!s.empty()) CharLowerBuffW(s.data(), static_cast<DWORD>(s.size()));
-    return s;
-}
-
 std::wstring NoTrailingSlash(std::wstring s) {
     while (s.size() > 3 && s.back() == L'\\') s.pop_back();
     return s;
@@ -247,7 +242,7 @@ Allowance ProductAllowance(const std::wstring& launcherTemp) {
         temp = t;
     }
     if (!temp.empty() && temp.back() != L'\\') temp += L'\\';
-    a.folders.push_back(temp + kGuid);
+    a.folders.push_back(temp + kLogFolderName);
     a.keys.push_back(std::wstring(L"HKLM\\") + kSourceRecordKey);
     a.values.emplace_back(std::wstring(L"HKLM\\") + kRunOnceKey, kRunOnceValue);
     return a;

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace qxtest {
 
@@ -54,14 +55,21 @@ inline std::wstring QuotedUnix(const std::wstring& path) {
     return L"'" + std::wstring(unix.begin(), unix.end()) + L"'";
 }
 
-// Removes a folder and all it holds without following any link in it:
-// a link goes as an entry, what it points at stays.
-inline void RemoveTreeNoFollow(std::wstring folder) {
-    while (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
-    // Only below a drive's root, never the root or the prefix's drive itself.
-    if (folder.size() <= 3 || folder[1] != L':' || folder[2] != L'\\') return;
-    if (UnixPath(folder).size() > 1) RunSystemShell(L"rm -rf " + QuotedUnix(folder));
+// Removes folders (or files) and all they hold without following any link
+// in them, with one command of the system: a link goes as an entry, what it
+// points at stays. False when the command could not be run.
+inline bool RemoveTreesNoFollow(const std::vector<std::wstring>& folders) {
+    std::wstring paths;
+    for (std::wstring folder : folders) {
+        while (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
+        // Only below a drive's root, never the root or the prefix's drive itself.
+        if (folder.size() <= 3 || folder[1] != L':' || folder[2] != L'\\') continue;
+        if (UnixPath(folder).size() > 1) paths += L" " + QuotedUnix(folder);
+    }
+    return paths.empty() || RunSystemShell(L"rm -rf" + paths);
 }
+
+inline void RemoveTreeNoFollow(const std::wstring& folder) { RemoveTreesNoFollow({folder}); }
 
 // A link at link (which must not exist; a trailing backslash is dropped)
 // to target, which need not exist. False when it could not be made.

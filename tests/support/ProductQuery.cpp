@@ -6,14 +6,14 @@
 #include <cstdio>
 #include <initializer_list>
 
-namespace {
+#include "res/ProductIdentity.h"
 
-constexpr wchar_t kProductCode[] = L"{7E21C5B9-3D40-4F8A-9C62-1B5E8D0A4F73}";
+namespace {
 
 void PrintProperty(const wchar_t* name) {
     wchar_t value[512] = {};
     DWORD length = 512;
-    UINT r = MsiGetProductInfoW(kProductCode, name, value, &length);
+    UINT r = MsiGetProductInfoW(kProductGuid, name, value, &length);
     if (r == ERROR_SUCCESS) {
         wprintf(L"  %-18ls %ls\n", name, value);
     } else {
@@ -24,13 +24,13 @@ void PrintProperty(const wchar_t* name) {
 }  // namespace
 
 int wmain() {
-    INSTALLSTATE state = MsiQueryProductStateW(kProductCode);
+    INSTALLSTATE state = MsiQueryProductStateW(kProductGuid);
     const wchar_t* text = state == INSTALLSTATE_DEFAULT   ? L"installed"
                           : state == INSTALLSTATE_ABSENT  ? L"absent (installed for another user)"
                           : state == INSTALLSTATE_ADVERTISED ? L"advertised"
                           : state == INSTALLSTATE_UNKNOWN ? L"not installed"
                                                           : L"other";
-    wprintf(L"Product %ls: %ls (state %d)\n", kProductCode, text, static_cast<int>(state));
+    wprintf(L"Product %ls: %ls (state %d)\n", kProductGuid, text, static_cast<int>(state));
     if (state == INSTALLSTATE_DEFAULT) {
         for (const wchar_t* p : {INSTALLPROPERTY_PRODUCTNAME, INSTALLPROPERTY_VERSIONSTRING, INSTALLPROPERTY_PUBLISHER,
                                  INSTALLPROPERTY_INSTALLLOCATION, INSTALLPROPERTY_INSTALLDATE,

@@ -1,14 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <set>
 #include <string>
 
 #include "cache/CacheCopy.h"
 #include "cache/CacheFolderGuard.h"
 #include "diag/Logger.h"
+#include "tests/support/Files.h"
+#include "tests/support/TemporaryLog.h"
 
 namespace fs = std::filesystem;
 
@@ -29,14 +29,9 @@ protected:
     }
     static std::wstring At(const std::wstring& relative) { return kRoot + relative; }
     static void Put(const std::wstring& relative, const std::string& content) {
-        const fs::path path = At(relative);
-        fs::create_directories(path.parent_path());
-        std::ofstream(path, std::ios::binary) << content;
+        ASSERT_TRUE(qxtest::PutFile(At(relative), content));
     }
-    static std::string Get(const std::wstring& relative) {
-        std::ifstream in(fs::path(At(relative)), std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
+    static std::string Get(const std::wstring& relative) { return qxtest::ReadBytes(At(relative)); }
     // Every entry below a folder, folders with a trailing backslash.
     static std::set<std::wstring> Tree(const std::wstring& relative) {
         std::set<std::wstring> names;
@@ -141,22 +136,13 @@ TEST_F(CacheFolderTest, DeletionKeepsOnlyTheFileInUse) {
 }
 
 TEST_F(CacheFolderTest, DeletionRefusesAFolderThatIsNotPlainlyItsOwn) {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    const std::wstring log = std::wstring(temp) + L"qx-unit-delete.log";
-    DeleteFileW(log.c_str());
-    CLogger::Instance().Reset();
-    CLogger::Instance().SetLogFile(log.c_str());
-    CLogger::Instance().AddLevel(kDefaultLogLevel);
+    const qxtest::TemporaryLog log(L"unit-delete");
     Put(L"del\\sub\\x.dll", "x");
     for (const std::wstring& refused : {At(L"del"), At(L"del\\sub\\..\\"), At(L"del\\.\\"), At(L"del/")})
         DeleteInstallSourceCache(refused.c_str());
     CLogger::Instance().Reset();
     EXPECT_EQ(Get(L"del\\sub\\x.dll"), "x");
-    std::ifstream in(fs::path(log), std::ios::binary);
-    const std::string text(std::istreambuf_iterator<char>(in), {});
-    in.close();
-    DeleteFileW(log.c_str());
+    const std::string text = log.Bytes();
     size_t errors = 0, entries = 0;
     for (size_t p = 0; (p = text.find("LOG TYPE: ERROR", p)) != std::string::npos; ++p) ++errors;
     for (size_t p = 0; (p = text.find("In DeleteInstallSourceCache", p)) != std::string::npos; ++p) ++entries;

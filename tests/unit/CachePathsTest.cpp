@@ -9,13 +9,19 @@
 #include "cache/CacheFolderGuard.h"
 #include "cache/SourcePaths.h"
 #include "diag/Logger.h"
+#include "tests/support/Paths.h"
+#include "tests/support/Product.h"
+#include "tests/support/Registry.h"
+#include "tests/support/TemporaryLog.h"
 
 namespace {
 
+using qxtest::KeyExists;
+
 // The machine's common application-data folder, the cache's base.
 std::wstring AppData() {
-    wchar_t path[MAX_PATH] = {};
-    EXPECT_EQ(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path), S_OK);
+    const std::wstring path = qxtest::CommonAppData();
+    EXPECT_NE(path, L"") << "the shell names no common application-data folder";
     return path;
 }
 
@@ -82,13 +88,7 @@ TEST(PathCodes, NullBufferIsInvalidUnlessTheSizeCheckFailsFirst) {
 }
 
 TEST(PathCodes, EachOutcomeHasItsLogLine) {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    const std::wstring log = std::wstring(temp) + L"qx-unit-paths.log";
-    DeleteFileW(log.c_str());
-    CLogger::Instance().Reset();
-    CLogger::Instance().SetLogFile(log.c_str());
-    CLogger::Instance().AddLevel(kDefaultLogLevel);
+    const qxtest::TemporaryLog log(L"unit-paths");
     wchar_t source[MAX_PATH], cache[MAX_PATH];
     DWORD capacity = MAX_PATH;
     Source(source, capacity);
@@ -101,13 +101,7 @@ TEST(PathCodes, EachOutcomeHasItsLogLine) {
         get(nullptr, capacity);
     }
     CLogger::Instance().Reset();
-    std::string text;
-    if (FILE* f = _wfopen(log.c_str(), L"rb")) {
-        char chunk[4096];
-        for (size_t n; (n = fread(chunk, 1, sizeof chunk, f)) > 0;) text.append(chunk, n);
-        fclose(f);
-    }
-    DeleteFileW(log.c_str());
+    const std::string text = log.Bytes();
     auto narrow = [](const wchar_t* w) { return std::string(w, w + wcslen(w)); };
     for (const std::string& line :
          {std::string("In GetSourcePath"), "Out of GetSourcePath : " + narrow(source),
@@ -120,31 +114,20 @@ TEST(PathCodes, EachOutcomeHasItsLogLine) {
 // The record of the source folder, in the key the reader looks at.
 class SourceRecordTest : public ::testing::Test {
 protected:
-    static constexpr wchar_t kMaker[] = L"SOFTWARE\\Selkirk-Vane";
-    static constexpr wchar_t kProducts[] = L"SOFTWARE\\Selkirk-Vane\\Installed Products";
-    static constexpr wchar_t kRecord[] =
-        L"SOFTWARE\\Selkirk-Vane\\Installed Products\\{7E21C5B9-3D40-4F8A-9C62-1B5E8D0A4F73}";
+    static constexpr wchar_t kMaker[] = L"SOFTWARE\\" QX_MANUFACTURER;
+    static constexpr wchar_t kProducts[] = L"SOFTWARE\\" QX_MANUFACTURER L"\\Installed Products";
     static constexpr wchar_t kOtherMaker[] = L"SOFTWARE\\QX Unit Other Maker";
 
     void SetUp() override {
-        hadMaker_ = Exists(kMaker);
-        hadProducts_ = Exists(kProducts);
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRecord);
-        RegDeleteKeyW(HKEY_LOCAL_MACHINE, kRecord);
+        hadMaker_ = KeyExists(HKEY_LOCAL_MACHINE, kMaker);
+        hadProducts_ = KeyExists(HKEY_LOCAL_MACHINE, kProducts);
+        qxtest::DeleteKey(HKEY_LOCAL_MACHINE, kSourceRecordKey);
     }
     void TearDown() override {
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kRecord);
-        RegDeleteKeyW(HKEY_LOCAL_MACHINE, kRecord);
+        qxtest::DeleteKey(HKEY_LOCAL_MACHINE, kSourceRecordKey);
         if (!hadProducts_) RegDeleteKeyW(HKEY_LOCAL_MACHINE, kProducts);
         if (!hadMaker_) RegDeleteKeyW(HKEY_LOCAL_MACHINE, kMaker);
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kOtherMaker);
-        RegDeleteKeyW(HKEY_LOCAL_MACHINE, kOtherMaker);
-    }
-    static bool Exists(const wchar_t* path) {
-        HKEY key;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != 0) return false;
-        RegCloseKey(key);
-        return true;
+        qxtest::DeleteKey(HKEY_LOCAL_MACHINE, kOtherMaker);
     }
     // Stores exactly bytes of data: a non-NUL byte after them keeps the
     // registry from adding a terminator of its own.
@@ -152,7 +135,7 @@ protected:
         std::vector<BYTE> raw(bytes + 4, 0x41);
         if (bytes) memcpy(raw.data(), data, bytes);
         HKEY key;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kRecord, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr), 0);
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSourceRecordKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr), 0);
         ASSERT_EQ(RegSetValueExW(key, L"SourcePath", 0, type, raw.data(), bytes), 0);
         DWORD stored = 0;
         RegQueryValueExW(key, L"SourcePath", nullptr, nullptr, nullptr, &stored);
@@ -173,7 +156,7 @@ TEST_F(SourceRecordTest, RoundTripStoresTheFolderWithoutTerminator) {
     EXPECT_EQ(CacheSourcePath(kManufacturer, kProductGuid), 0u);
     DWORD type = 0, bytes = 0;
     HKEY key;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRecord, 0, KEY_QUERY_VALUE, &key), 0);
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSourceRecordKey, 0, KEY_QUERY_VALUE, &key), 0);
     EXPECT_EQ(RegQueryValueExW(key, L"SourcePath", nullptr, &type, nullptr, &bytes), 0);
     RegCloseKey(key);
     EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
@@ -220,7 +203,7 @@ TEST_F(SourceRecordTest, OtherTypesAreReadAsTextWithinTheSameBounds) {
 
 TEST_F(SourceRecordTest, WriterKeyFollowsThePackageReaderKeyIsFixed) {
     CacheSourcePath(L"QX Unit Other Maker", kProductGuid);
-    EXPECT_TRUE(Exists(L"SOFTWARE\\QX Unit Other Maker\\Installed Products\\{7E21C5B9-3D40-4F8A-9C62-1B5E8D0A4F73}"));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\QX Unit Other Maker\\Installed Products\\{7E21C5B9-3D40-4F8A-9C62-1B5E8D0A4F73}"));
     EXPECT_EQ(GetCachedSourcePath(), L"");
     CacheSourcePath(kManufacturer, L"{00000000-0000-0000-0000-000000000000}");
     EXPECT_EQ(GetCachedSourcePath(), L"");
@@ -298,46 +281,30 @@ TEST(CacheFolderGuard, HostileLevelsAreRefusedWhateverThePathSays) {
 // exactly what the shell's two keys held.
 class FailedAppDataTest : public ::testing::Test {
 protected:
-    static constexpr wchar_t kValue[] = L"Common AppData";
-    struct Saved {
-        explicit Saved(const wchar_t* k) : key(k) {}
-        const wchar_t* key;
-        bool present = false;
-        DWORD type = 0;
-        std::vector<BYTE> data;
-    };
     void SetUp() override {
-        for (auto& s : saved_) {
-            HKEY key;
-            if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, s.key, 0, KEY_QUERY_VALUE, &key) != 0) continue;
-            DWORD bytes = 0;
-            if (RegQueryValueExW(key, kValue, nullptr, &s.type, nullptr, &bytes) == 0) {
-                s.data.resize(bytes);
-                s.present = RegQueryValueExW(key, kValue, nullptr, &s.type, s.data.data(), &bytes) == 0;
-                s.data.resize(bytes);
-            }
-            RegCloseKey(key);
-        }
+        for (auto& s : saved_) s.value = qxtest::ReadValue(HKEY_LOCAL_MACHINE, s.key, qxtest::kCommonAppDataValue);
         const wchar_t missing[] = L"C:\\qxtest-unit\\no-such-folder\\ProgramData";
-        ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, saved_[0].key, kValue, REG_SZ, missing, sizeof missing), 0);
+        ASSERT_TRUE(qxtest::SetValue(HKEY_LOCAL_MACHINE, saved_[0].key, qxtest::kCommonAppDataValue, REG_SZ, missing,
+                                     sizeof missing));
     }
     void TearDown() override {
-        for (auto& s : saved_) {
-            HKEY key;
-            if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, s.key, 0, KEY_SET_VALUE, &key) != 0) continue;
-            if (s.present)
-                RegSetValueExW(key, kValue, 0, s.type, s.data.data(), static_cast<DWORD>(s.data.size()));
+        for (const auto& s : saved_) {
+            if (s.value.present)
+                qxtest::SetValue(HKEY_LOCAL_MACHINE, s.key, qxtest::kCommonAppDataValue, s.value.type,
+                                 s.value.data.data(), static_cast<DWORD>(s.value.data.size()));
             else
-                RegDeleteValueW(key, kValue);
-            RegCloseKey(key);
+                qxtest::DeleteValue(HKEY_LOCAL_MACHINE, s.key, qxtest::kCommonAppDataValue);
         }
     }
-    Saved saved_[2] = {Saved(L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders"),
-                       Saved(L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders")};
+    struct Saved {
+        const wchar_t* key;
+        qxtest::RegistryValue value;
+    };
+    Saved saved_[2] = {{qxtest::kUserShellFoldersKey, {}}, {qxtest::kShellFoldersKey, {}}};
 };
 
 TEST_F(FailedAppDataTest, CachePathIsTheBareBackslashAndNothingPasses) {
-    ASSERT_TRUE(saved_[0].present);
+    ASSERT_TRUE(saved_[0].value.present);
     const std::wstring before =
         L"C:\\qxtest-unit\\no-such-folder\\ProgramData\\Selkirk-Vane\\QX Prism P4000 Series\\";
     wchar_t probe[MAX_PATH];

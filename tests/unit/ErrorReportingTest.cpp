@@ -5,77 +5,42 @@
 #include "diag/ErrorReporting.h"
 #include "diag/Logger.h"
 #include "modules/Utilities.h"
+#include "tests/support/Files.h"
+#include "tests/support/Log.h"
+#include "tests/support/Paths.h"
+#include "tests/support/TemporaryLog.h"
+#include "tests/support/Text.h"
 
 namespace {
 
-std::wstring OwnFolder() {
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring s(path);
-    return s.substr(0, s.find_last_of(L'\\') + 1);
-}
-
-std::string ReadAll(const std::wstring& path) {
-    std::string out;
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return out;
-    char buf[4096];
-    DWORD n = 0;
-    while (ReadFile(h, buf, sizeof buf, &n, nullptr) && n) out.append(buf, n);
-    CloseHandle(h);
-    return out;
-}
-
-std::string SystemText(DWORD code) {
-    wchar_t* text = nullptr;
-    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
-                   nullptr, code, LANG_USER_DEFAULT, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
-    std::string s;
-    for (const wchar_t* p = text; p && *p; ++p) s.push_back(*p == L'\n' ? '\n' : static_cast<char>(*p));
-    if (text) LocalFree(text);
-    return s;
-}
-
-// CRLF as the file stores it.
-std::string Crlf(const std::string& s) {
-    std::string out;
-    for (char c : s) {
-        if (c == '\n') out += '\r';
-        out += c;
-    }
-    return out;
-}
+using qxtest::Crlf;
+using qxtest::Narrow;
+using qxtest::ReadBytes;
+using qxtest::SystemText;
 
 class ErrorReportingTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        log_ = OwnFolder() + L"qx-error-unit.log";
-        DeleteFileW(log_.c_str());
-        CLogger::Instance().Reset();
-        CLogger::Instance().SetLogFile(log_.c_str());
-        CLogger::Instance().AddLevel(kDefaultLogLevel);
         resModule_ = LoadLibraryW(L"QXVSetupRES64.dll");
         SetReportingContext(resModule_, false);
-        module_ = OwnFolder() + L"QXPRP4005P64.dll";
-        record_ = OwnFolder() + L"report-record.txt";
+        module_ = qxtest::ProgramFolder() + L"QXPRP4005P64.dll";
+        record_ = qxtest::ProgramFolder() + L"report-record.txt";
         DeleteFileW(module_.c_str());
         DeleteFileW(record_.c_str());
     }
     void TearDown() override {
-        CLogger::Instance().Reset();
-        DeleteFileW(log_.c_str());
         DeleteFileW(module_.c_str());
         DeleteFileW(record_.c_str());
     }
     // Places one of the reporter doubles beside the test program.
     void UseReporter(const wchar_t* variant) {
-        std::wstring build = OwnFolder();
+        std::wstring build = qxtest::ProgramFolder();
         ASSERT_TRUE(CopyFileW((build + L"doubles\\" + variant + L"\\QXPRP4005P64.dll").c_str(), module_.c_str(),
                               FALSE));
     }
-    std::string Log() const { return ReadAll(log_); }
-    std::wstring log_, module_, record_;
+    std::string Log() const { return log_.Bytes(); }
+    qxtest::TemporaryLog log_{L"error-unit"};
+    std::wstring module_, record_;
     HMODULE resModule_ = nullptr;
 };
 
@@ -85,7 +50,7 @@ TEST_F(ErrorReportingTest, SystemErrorRecordHasThreeLinesAndSignedCode) {
     LogSystemError(0x20001234);   // a code the system has no text for
     const std::string log = Log();
     const std::string head = "LOG TYPE: ERROR\r\n";
-    EXPECT_NE(log.find(Crlf("===>>> ERROR :\n Code: 2\nMsg: " + SystemText(2) + "\n")), std::string::npos);
+    EXPECT_NE(log.find(Crlf("===>>> ERROR :\n Code: 2\nMsg: " + Narrow(SystemText(2)) + "\n")), std::string::npos);
     EXPECT_FALSE(SystemText(2).empty());
     EXPECT_NE(log.find("\r\n Code: -2146496512\r\nMsg: "), std::string::npos);
     EXPECT_NE(log.find(Crlf("===>>> ERROR :\n Code: 536875572\nMsg: Unkown Error\n")), std::string::npos);
@@ -111,7 +76,7 @@ TEST_F(ErrorReportingTest, ReportGoesToTheModuleBesideTheProgram) {
     ReportError(InstallErrorException(kErrorFromCatalog));
     std::wstring catalog;
     Utilities::Instance()->LoadStringMV(catalog, resModule_, 15016);
-    const std::string record = ReadAll(record_);
+    const std::string record = ReadBytes(record_);
     EXPECT_NE(record.find("message="), std::string::npos);
     EXPECT_NE(record.find("|args=0,0"), std::string::npos);
     const std::string log = Log();
@@ -128,12 +93,12 @@ TEST_F(ErrorReportingTest, ModuleMissingOrUnusableIsLoggedNeverCalledThrough) {
     EXPECT_NE(Log().find("Could not load error reproting module"), std::string::npos);
 
     for (const wchar_t* variant : {L"reporter-noexport", L"reporter-null"}) {
-        DeleteFileW(log_.c_str());
+        log_.Clear();
         UseReporter(variant);
         ReportError(InstallErrorException(2));   // must not crash
         const std::string log = Log();
         EXPECT_NE(log.find("GetErrorInterface"), std::string::npos) << "an ERROR record names the problem";
-        EXPECT_EQ(ReadAll(record_), "");
+        EXPECT_EQ(ReadBytes(record_), "");
         EXPECT_EQ(GetModuleHandleW(module_.c_str()), nullptr);
         DeleteFileW(module_.c_str());
     }
@@ -142,7 +107,7 @@ TEST_F(ErrorReportingTest, ModuleMissingOrUnusableIsLoggedNeverCalledThrough) {
 TEST_F(ErrorReportingTest, CodeWithoutTextReportsAnEmptyMessage) {
     UseReporter(L"reporter");
     ReportError(InstallErrorException(0x20001234));
-    EXPECT_EQ(ReadAll(record_), "message=|args=0,0\n");
+    EXPECT_EQ(ReadBytes(record_), "message=|args=0,0\n");
     EXPECT_NE(Log().find("\r\nReportError: \r\n"), std::string::npos);
 }
 

@@ -7,8 +7,6 @@
 #include <shlobj.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -18,7 +16,9 @@
 #include "diag/Logger.h"
 #include "framework/FileLinks.h"
 #include "framework/FolderSecurity.h"
+#include "tests/support/Files.h"
 #include "tests/support/Links.h"
+#include "tests/support/Paths.h"
 
 namespace fs = std::filesystem;
 
@@ -27,21 +27,9 @@ namespace {
 constexpr wchar_t kRoot[] = L"C:\\qxtest-unit\\trust\\";
 constexpr wchar_t kOutside[] = L"C:\\qxtest-unit\\outside\\";
 
-std::wstring CommonAppData() {
-    wchar_t path[MAX_PATH] = {};
-    SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path);
-    return path;
-}
-
-void Put(const std::wstring& path, const std::string& content) {
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream(fs::path(path), std::ios::binary) << content;
-}
-
-std::string Get(const std::wstring& path) {
-    std::ifstream in{fs::path(path), std::ios::binary};
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using qxtest::CommonAppData;
+using qxtest::PutFile;
+using qxtest::ReadBytes;
 
 class FolderTrustTest : public ::testing::Test {
 protected:
@@ -52,7 +40,7 @@ protected:
         qxtest::RemoveTreeNoFollow(L"C:\\qxtest-unit");
         qxtest::RemoveTreeNoFollow(CommonAppData() + L"\\Selkirk-Vane");
         fs::create_directories(kRoot);
-        Put(std::wstring(kOutside) + L"victim.txt", "victim");
+        PutFile(std::wstring(kOutside) + L"victim.txt", "victim");
     }
     static qx::EntryCheck Check(const std::wstring& path, bool* isFolder = nullptr) {
         qx::UniqueHandle entry;
@@ -62,7 +50,7 @@ protected:
 };
 
 TEST_F(FolderTrustTest, AnEntryIsItselfOnlyWithoutALinkInItsPlace) {
-    Put(std::wstring(kRoot) + L"file.txt", "x");
+    PutFile(std::wstring(kRoot) + L"file.txt", "x");
     fs::create_directories(std::wstring(kRoot) + L"folder");
     ASSERT_TRUE(qxtest::MakeLink(std::wstring(kRoot) + L"folderlink", kOutside));
     ASSERT_TRUE(qxtest::MakeLink(std::wstring(kRoot) + L"filelink", std::wstring(kOutside) + L"victim.txt"));
@@ -86,7 +74,7 @@ TEST_F(FolderTrustTest, AnEntryIsItselfOnlyWithoutALinkInItsPlace) {
 TEST_F(FolderTrustTest, ListingThroughTheHandleSeesEveryName) {
     // More names than one read of the listing holds.
     const std::wstring folder = std::wstring(kRoot) + L"many\\";
-    for (int i = 0; i < 400; ++i) Put(folder + L"entry-with-a-longer-name-" + std::to_wstring(i) + L".dll", "");
+    for (int i = 0; i < 400; ++i) PutFile(folder + L"entry-with-a-longer-name-" + std::to_wstring(i) + L".dll", "");
     qx::UniqueHandle handle = qx::OpenEntry(folder.c_str(), FILE_LIST_DIRECTORY);
     ASSERT_TRUE(handle);
     std::vector<std::wstring> names;
@@ -98,7 +86,7 @@ TEST_F(FolderTrustTest, ListingThroughTheHandleSeesEveryName) {
 
 TEST_F(FolderTrustTest, DeletionThroughTheHandleTakesReadOnlyFilesToo) {
     const std::wstring file = std::wstring(kRoot) + L"ro.dll";
-    Put(file, "r");
+    PutFile(file, "r");
     ASSERT_TRUE(SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY));
     {
         qx::UniqueHandle handle = qx::OpenEntry(file.c_str(), DELETE | FILE_WRITE_ATTRIBUTES);
@@ -262,16 +250,16 @@ TEST_F(FolderTrustTest, ALinkAtEitherCacheLevelIsRefusedAndItsTargetLeftAlone) {
             EXPECT_FALSE(hold.Held());
         }
         EXPECT_FALSE(fs::exists(std::wstring(kOutside) + L"QX Prism P4000 Series")) << "nothing made in the target";
-        EXPECT_EQ(Get(std::wstring(kOutside) + L"victim.txt"), "victim");
+        EXPECT_EQ(ReadBytes(std::wstring(kOutside) + L"victim.txt"), "victim");
     }
 }
 
 TEST_F(FolderTrustTest, CopyNeverWritesThroughALinkInTheCache) {
     const std::wstring source = std::wstring(kRoot) + L"src\\";
     const std::wstring cache = std::wstring(kRoot) + L"cache\\";
-    Put(source + L"a.dll", "new A");
-    Put(source + L"sub.dll\\inner.dll", "new inner");
-    Put(source + L"QXVSetup64.exe", "new launcher");
+    PutFile(source + L"a.dll", "new A");
+    PutFile(source + L"sub.dll\\inner.dll", "new inner");
+    PutFile(source + L"QXVSetup64.exe", "new launcher");
     fs::create_directories(cache);
     // A module's name and a folder the copy fills, both links out of the cache.
     ASSERT_TRUE(qxtest::MakeLink(cache + L"a.dll", std::wstring(kOutside) + L"victim.txt"));
@@ -280,27 +268,27 @@ TEST_F(FolderTrustTest, CopyNeverWritesThroughALinkInTheCache) {
 
     EXPECT_TRUE(CopyInstallSource(source.c_str(), cache.c_str()));
 
-    EXPECT_EQ(Get(std::wstring(kOutside) + L"victim.txt"), "victim");
+    EXPECT_EQ(ReadBytes(std::wstring(kOutside) + L"victim.txt"), "victim");
     EXPECT_FALSE(fs::exists(std::wstring(kOutside) + L"inner.dll")) << "the folder link was not entered";
     EXPECT_FALSE(fs::exists(std::wstring(kOutside) + L"planted.exe")) << "a dangling link was not followed";
     // Where the system can replace the link itself, the copy stands there now.
-    const std::string a = Get(cache + L"a.dll");
+    const std::string a = ReadBytes(cache + L"a.dll");
     EXPECT_TRUE(a == "new A" || a == "victim") << a;
 }
 
 TEST_F(FolderTrustTest, DeletionRemovesLinksAsEntriesAndLeavesTheirTargets) {
     const std::wstring cache = std::wstring(kRoot) + L"cache\\";
-    Put(cache + L"a.dll", "A");
-    Put(cache + L"sub.dll\\inner.dll", "I");
-    Put(std::wstring(kOutside) + L"deep\\keep.dll", "K");
+    PutFile(cache + L"a.dll", "A");
+    PutFile(cache + L"sub.dll\\inner.dll", "I");
+    PutFile(std::wstring(kOutside) + L"deep\\keep.dll", "K");
     ASSERT_TRUE(qxtest::MakeLink(cache + L"folderlink.dll", kOutside));
     ASSERT_TRUE(qxtest::MakeLink(cache + L"filelink.dll", std::wstring(kOutside) + L"victim.txt"));
     ASSERT_TRUE(qxtest::MakeLink(cache + L"sub.dll\\deeper", kOutside));
 
     DeleteInstallSourceCache(cache.c_str());
 
-    EXPECT_EQ(Get(std::wstring(kOutside) + L"victim.txt"), "victim");
-    EXPECT_EQ(Get(std::wstring(kOutside) + L"deep\\keep.dll"), "K");
+    EXPECT_EQ(ReadBytes(std::wstring(kOutside) + L"victim.txt"), "victim");
+    EXPECT_EQ(ReadBytes(std::wstring(kOutside) + L"deep\\keep.dll"), "K");
     EXPECT_FALSE(fs::exists(cache + L"a.dll"));
     EXPECT_FALSE(fs::exists(cache + L"sub.dll\\inner.dll"));
     EXPECT_TRUE(fs::exists(cache)) << "the folder itself stays";
@@ -308,17 +296,16 @@ TEST_F(FolderTrustTest, DeletionRemovesLinksAsEntriesAndLeavesTheirTargets) {
     // The cache folder itself a link: refused whole.
     ASSERT_TRUE(qxtest::MakeLink(std::wstring(kRoot) + L"cachelink", kOutside));
     DeleteInstallSourceCache((std::wstring(kRoot) + L"cachelink\\").c_str());
-    EXPECT_EQ(Get(std::wstring(kOutside) + L"victim.txt"), "victim");
-    EXPECT_EQ(Get(std::wstring(kOutside) + L"deep\\keep.dll"), "K");
+    EXPECT_EQ(ReadBytes(std::wstring(kOutside) + L"victim.txt"), "victim");
+    EXPECT_EQ(ReadBytes(std::wstring(kOutside) + L"deep\\keep.dll"), "K");
 }
 
 class LogFolderTrustTest : public FolderTrustTest {
 protected:
     void SetUp() override {
         FolderTrustTest::SetUp();
-        wchar_t temp[MAX_PATH] = {};
-        GetTempPathW(MAX_PATH, temp);
-        folder_ = std::wstring(temp) + L"{7E21C5B9-3D40-4F8A-9C62-1B5E8D0A4F73}";
+        folder_ = qxtest::LogFolder();
+        folder_.pop_back();   // the folder's own entry, where a link may stand
         CLogger::Instance().Reset();
     }
     void TearDown() override {
@@ -345,7 +332,7 @@ TEST_F(LogFolderTrustTest, AMissingLogFolderIsMadeAndUsed) {
     InitializeLog(logFile);
     ASSERT_NE(std::wstring(logFile), L"");
     LogTrace(L"first record");
-    EXPECT_NE(Get(logFile).find("first record"), std::string::npos);
+    EXPECT_NE(ReadBytes(logFile).find("first record"), std::string::npos);
 }
 
 TEST_F(LogFolderTrustTest, TheLogFileIsNeverOpenedThroughALink) {
@@ -356,7 +343,7 @@ TEST_F(LogFolderTrustTest, TheLogFileIsNeverOpenedThroughALink) {
     // nowhere (a record would create the target).
     ASSERT_TRUE(qxtest::MakeLink(logFile, std::wstring(kOutside) + L"victim.txt"));
     EXPECT_FALSE(CLogger::Instance().Write(L"through a link", LOGTYPE_TRACE));
-    EXPECT_EQ(Get(std::wstring(kOutside) + L"victim.txt"), "victim");
+    EXPECT_EQ(ReadBytes(std::wstring(kOutside) + L"victim.txt"), "victim");
     qxtest::RemoveTreeNoFollow(folder_);
     fs::create_directories(folder_);
     ASSERT_TRUE(qxtest::MakeLink(logFile, std::wstring(kOutside) + L"created.txt"));
@@ -367,7 +354,7 @@ TEST_F(LogFolderTrustTest, TheLogFileIsNeverOpenedThroughALink) {
     fs::create_directories(folder_);
     ASSERT_TRUE(CreateHardLinkW(logFile, (std::wstring(kOutside) + L"victim.txt").c_str(), nullptr));
     EXPECT_FALSE(CLogger::Instance().Write(L"through a hard link", LOGTYPE_TRACE));
-    EXPECT_EQ(Get(std::wstring(kOutside) + L"victim.txt"), "victim");
+    EXPECT_EQ(ReadBytes(std::wstring(kOutside) + L"victim.txt"), "victim");
 }
 
 }  // namespace

@@ -10,17 +10,16 @@
 
 #include "diag/Logger.h"
 #include "framework/AnimateCtrl.h"
+#include "tests/support/Desktop.h"
+#include "tests/support/Paths.h"
+#include "tests/support/TemporaryLog.h"
 #include "ui/WaitUIThread.h"
 
 namespace {
 
 // A launcher built beside the test program, mapped for its resources only.
 HMODULE LauncherResources(const wchar_t* relative) {
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring s(path);
-    s = s.substr(0, s.find_last_of(L'\\') + 1) + relative;
-    return LoadLibraryExW(s.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    return LoadLibraryExW((qxtest::ProgramFolder() + relative).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
 }
 
 // Runs this thread's messages until done() or the time is up: the control
@@ -44,32 +43,8 @@ INT_PTR CALLBACK PopupProc(HWND, UINT message, WPARAM wParam, LPARAM) {
     return FALSE;
 }
 
-struct Pixels {
-    int width = 0, height = 0;
-    std::vector<DWORD> data;
-};
-
-// What the screen shows of the window, read from its window DC.
-Pixels Capture(HWND window) {
-    Pixels p;
-    RECT r;
-    GetClientRect(window, &r);
-    p.width = r.right;
-    p.height = r.bottom;
-    p.data.resize(p.width * p.height);
-    HDC screen = GetDC(window);
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, p.width, p.height);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, p.width, p.height, screen, 0, 0, SRCCOPY);
-    SelectObject(memory, old);
-    BITMAPINFOHEADER info = {sizeof info, p.width, -p.height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-    GetDIBits(memory, bitmap, 0, p.height, p.data.data(), reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(window, screen);
-    return p;
-}
+using qxtest::Capture;
+using qxtest::Pixels;
 
 class HourglassTest : public ::testing::Test {
 protected:
@@ -87,21 +62,9 @@ protected:
     }
     static void TearDownTestSuite() { DestroyWindow(popup_.m_hWnd); }
 
-    void SetUp() override {
-        ASSERT_NE(popup_.m_hWnd, nullptr);
-        wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        log_ = std::wstring(temp) + L"qx-hourglass-" + std::to_wstring(GetCurrentProcessId()) + L".log";
-        DeleteFileW(log_.c_str());
-        CLogger::Instance().Reset();
-        CLogger::Instance().SetLogFile(log_.c_str());
-        CLogger::Instance().AddLevel(kDefaultLogLevel);
-    }
-    void TearDown() override {
-        Finish();
-        CLogger::Instance().Reset();
-        DeleteFileW(log_.c_str());
-    }
+    void SetUp() override { ASSERT_NE(popup_.m_hWnd, nullptr); }
+    // The thread ends before the log goes.
+    void TearDown() override { Finish(); }
 
     // The thread procedure on a thread of its own; with a module, the clip is
     // taken from that module instead of the executable.
@@ -143,18 +106,10 @@ protected:
         Pump(ms);
         return Capture(Control()).data != before.data;
     }
-    std::string Log() const {
-        std::string out;
-        HANDLE h = CreateFileW(log_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-        char buf[4096];
-        DWORD n = 0;
-        while (h != INVALID_HANDLE_VALUE && ReadFile(h, buf, sizeof buf, &n, nullptr) && n) out.append(buf, n);
-        if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-        return out;
-    }
+    std::string Log() const { return log_.Bytes(); }
 
     static inline CWnd popup_;
-    std::wstring log_;
+    qxtest::TemporaryLog log_{L"hourglass"};
     HANDLE thread_ = nullptr;
     DWORD threadId_ = 0;
     CWnd* dialogArg_ = nullptr;
@@ -265,7 +220,7 @@ TEST_F(HourglassTest, NoDialogWindowMeansNoControl) {
     gone.m_hWnd = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
     DestroyWindow(gone.m_hWnd);
     for (CWnd* dialog : {static_cast<CWnd*>(nullptr), &gone}) {
-        DeleteFileW(log_.c_str());
+        log_.Clear();
         Start(dialog);
         EXPECT_EQ(WaitForExit(10000), 0u);
         EXPECT_NE(Log().find("Failed to create Animation Control"), std::string::npos);

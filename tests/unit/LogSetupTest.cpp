@@ -6,31 +6,31 @@
 #include "diag/LogSetup.h"
 #include "diag/Logger.h"
 #include "res/ProductIdentity.h"
+#include "tests/support/Paths.h"
+#include "tests/support/Registry.h"
+#include "tests/support/Text.h"
 
 namespace {
 
-std::string Narrow(const std::wstring& s) {
-    std::string out;
-    for (wchar_t c : s) out.push_back(c < 128 ? static_cast<char>(c) : '?');
-    return out;
-}
+using qxtest::Narrow;
 
 class LogSetupTest : public ::testing::Test {
 protected:
-    void SetUp() override { RegDeleteTreeW(HKEY_LOCAL_MACHINE, kLogLevelKey); CLogger::Instance().Reset(); }
-    void TearDown() override { RegDeleteTreeW(HKEY_LOCAL_MACHINE, kLogLevelKey); CLogger::Instance().Reset(); }
+    void SetUp() override {
+        qxtest::DeleteKey(HKEY_LOCAL_MACHINE, kLogLevelKey);
+        CLogger::Instance().Reset();
+    }
+    void TearDown() override {
+        qxtest::DeleteKey(HKEY_LOCAL_MACHINE, kLogLevelKey);
+        CLogger::Instance().Reset();
+    }
     static void SetLevelValue(DWORD type, const void* data, DWORD size) {
-        HKEY k = nullptr;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kLogLevelKey, 0, nullptr, 0, KEY_WRITE, nullptr, &k, nullptr), 0);
-        ASSERT_EQ(RegSetValueExW(k, kLogLevelValue, 0, type, static_cast<const BYTE*>(data), size), 0);
-        RegCloseKey(k);
+        ASSERT_TRUE(qxtest::SetValue(HKEY_LOCAL_MACHINE, kLogLevelKey, kLogLevelValue, type, data, size));
     }
 };
 
 TEST_F(LogSetupTest, PathIsAFreshNameInTheProductFolderUnderTemp) {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    const std::wstring folder = std::wstring(temp) + L"{7E21C5B9-3D40-4F8A-9C62-1B5E8D0A4F73}\\";
+    const std::wstring folder = qxtest::LogFolder();
 
     wchar_t first[MAX_PATH] = {};
     InitializeLog(first);

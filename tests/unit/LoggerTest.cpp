@@ -8,65 +8,26 @@
 
 #include "diag/Logger.h"
 #include "res/ProductIdentity.h"
+#include "tests/support/Log.h"
+#include "tests/support/TemporaryLog.h"
 
 namespace {
 
-std::string ReadAll(const std::wstring& path) {
-    std::string out;
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return out;
-    char buf[4096];
-    DWORD n = 0;
-    while (ReadFile(h, buf, sizeof buf, &n, nullptr) && n) out.append(buf, n);
-    CloseHandle(h);
-    return out;
-}
-
-// The text lines of the records in a log file, in order.
-std::vector<std::string> Texts(const std::string& bytes, const std::string& type = "") {
-    std::vector<std::string> texts;
-    const std::string sep = "________________________________________\r\n";
-    size_t pos = 0;
-    while ((pos = bytes.find(sep, pos)) != std::string::npos) {
-        pos += sep.size();
-        size_t typeEnd = bytes.find("\r\n", pos);
-        std::string word = bytes.substr(pos + 10, typeEnd - pos - 10);
-        size_t timeEnd = bytes.find("\r\n", typeEnd + 2);
-        size_t next = bytes.find(sep, timeEnd);
-        if (next == std::string::npos) next = bytes.size();
-        if (type.empty() || word == type) texts.push_back(bytes.substr(timeEnd + 2, next - timeEnd - 4));
-        pos = next;
-    }
-    return texts;
-}
+using qxtest::LogTextsIn;
 
 class LoggerTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        path_ = std::wstring(temp) + L"qx-unit-" +
-                std::to_wstring(GetCurrentProcessId()) + L".log";
-        DeleteFileW(path_.c_str());
-        CLogger::Instance().Reset();
-        CLogger::Instance().SetLogFile(path_.c_str());
-        CLogger::Instance().AddLevel(kDefaultLogLevel);
-    }
-    void TearDown() override {
-        CLogger::Instance().Reset();
-        DeleteFileW(path_.c_str());
-    }
-    std::string Log() const { return ReadAll(path_); }
-    std::wstring path_;
+    std::string Log() const { return log_.Bytes(); }
+    qxtest::TemporaryLog log_{L"unit"};
+    const std::wstring path_ = log_.Path();
 };
 
 TEST_F(LoggerTest, TraceAndErrorRecordsWithWideArguments) {
     LogTrace(L"Pad : %s", L"C:\\Dir\\Setup.exe");
     LogError(L"===>>> ERROR :\n Code: %d\nMsg: %s", -2146496512, L"text\r\n");
     const std::string bytes = Log();
-    EXPECT_EQ(Texts(bytes, "TRACE"), std::vector<std::string>{"Pad : C:\\Dir\\Setup.exe"});
-    EXPECT_EQ(Texts(bytes, "ERROR"),
+    EXPECT_EQ(LogTextsIn(bytes, "TRACE"), std::vector<std::string>{"Pad : C:\\Dir\\Setup.exe"});
+    EXPECT_EQ(LogTextsIn(bytes, "ERROR"),
               std::vector<std::string>{"===>>> ERROR :\r\n Code: -2146496512\r\nMsg: text\r\r\n"});
     EXPECT_EQ(bytes.find("\n\n"), std::string::npos);
 }
@@ -78,7 +39,7 @@ TEST_F(LoggerTest, TextOf255CharactersIsKeptAnd256IsDroppedWhole) {
     LogTrace(L"%s", t256.c_str());
     LogTrace(L"%s%s", t255.c_str(), L"c");
     LogTrace(nullptr);
-    auto texts = Texts(Log());
+    auto texts = LogTextsIn(Log());
     ASSERT_EQ(texts.size(), 1u);
     EXPECT_EQ(texts[0], std::string(255, 'a'));
 }
@@ -98,8 +59,8 @@ TEST_F(LoggerTest, LevelMaskSelectsTheTypes) {
         LogTrace(L"t");
         LogError(L"e");
         const std::string bytes = Log();
-        EXPECT_EQ(Texts(bytes, "TRACE").size(), c.traces);
-        EXPECT_EQ(Texts(bytes, "ERROR").size(), c.errors);
+        EXPECT_EQ(LogTextsIn(bytes, "TRACE").size(), c.traces);
+        EXPECT_EQ(LogTextsIn(bytes, "ERROR").size(), c.errors);
     }
 }
 
@@ -131,7 +92,7 @@ TEST_F(LoggerTest, FileHeldOpenByAnotherWriterDropsTheRecord) {
     EXPECT_FALSE(CLogger::Instance().Write(L"dropped", LOGTYPE_TRACE));
     fclose(other);
     EXPECT_TRUE(CLogger::Instance().Write(L"kept", LOGTYPE_TRACE));
-    EXPECT_EQ(Texts(Log()), std::vector<std::string>{"kept"});
+    EXPECT_EQ(LogTextsIn(Log()), std::vector<std::string>{"kept"});
 }
 
 TEST_F(LoggerTest, HeldMutexBoundsTheWaitAndDropsTheRecord) {
@@ -162,7 +123,7 @@ TEST_F(LoggerTest, HeldMutexBoundsTheWaitAndDropsTheRecord) {
     // Free again: the next record is written, and the one after a new hold
     // waits its full second again.
     LogTrace(L"free");
-    EXPECT_EQ(Texts(Log()), std::vector<std::string>{"free"});
+    EXPECT_EQ(LogTextsIn(Log()), std::vector<std::string>{"free"});
     ResetEvent(taken);
     ResetEvent(release);
     std::thread again(holdUntilReleased);
@@ -196,7 +157,7 @@ TEST_F(LoggerTest, AbandonedMutexIsGivenUpNotKept) {
     other.join();
     EXPECT_TRUE(freeForOthers) << "another thread gets the mutex, and not as abandoned";
     LogTrace(L"next");
-    EXPECT_EQ(Texts(Log()), std::vector<std::string>{"next"});
+    EXPECT_EQ(LogTextsIn(Log()), std::vector<std::string>{"next"});
 }
 
 TEST_F(LoggerTest, TextsForAPersonAreLoggedWholeInPiecesThatFit) {
@@ -210,7 +171,7 @@ TEST_F(LoggerTest, TextsForAPersonAreLoggedWholeInPiecesThatFit) {
     LogErrorText(L"");
     LogErrorText(nullptr);
 
-    const auto texts = Texts(Log(), "ERROR");
+    const auto texts = LogTextsIn(Log(), "ERROR");
     ASSERT_EQ(texts.size(), 3u + 3u);
     std::string joined;
     for (size_t i = 0; i < 3; ++i) {

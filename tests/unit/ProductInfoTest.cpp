@@ -8,33 +8,27 @@
 #include "ui/ProductInfo.h"
 #include "framework/Ownership.h"
 #include "framework/SystemLibrary.h"
+#include "tests/support/Log.h"
+#include "tests/support/Paths.h"
+#include "tests/support/TemporaryLog.h"
 
 namespace {
 
 using Lines = std::vector<std::string>;
 
-std::wstring FixturePath(const wchar_t* name) {
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring s(path);
-    return s.substr(0, s.find_last_of(L'\\') + 1) + L"fixtures\\" + name;
-}
+std::wstring FixturePath(const wchar_t* name) { return qxtest::FixturesDir() + name; }
 
-// The log as "TRACE <text>" and "ERROR <code>" lines, in order.
-Lines LogSummary(const std::wstring& path) {
-    std::string bytes;
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    char buf[4096];
-    DWORD n = 0;
-    while (h != INVALID_HANDLE_VALUE && ReadFile(h, buf, sizeof buf, &n, nullptr) && n) bytes.append(buf, n);
-    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+// The log as "TRACE <text>" and "ERROR <code>" lines, in order: a record's
+// first line, and of an error record the code.
+Lines LogSummary(const std::string& bytes) {
+    bool whole = false;
     Lines lines;
-    for (size_t at = bytes.find("LOG TYPE: "); at != std::string::npos; at = bytes.find("LOG TYPE: ", at + 1)) {
-        const std::string type = bytes.substr(at + 10, bytes.find("\r\n", at) - at - 10);
-        size_t text = bytes.find("\r\n", bytes.find("TIME: ", at)) + 2;
-        if (type == "ERROR") text = bytes.find(" Code: ", text) + 7;
-        lines.push_back(type + " " + bytes.substr(text, bytes.find("\r\n", text) - text));
+    for (const auto& r : qxtest::ParseLog(bytes, &whole)) {
+        size_t text = 0;
+        if (r.type == "ERROR") text = r.text.find(" Code: ") + 7;
+        lines.push_back(r.type + " " + r.text.substr(text, r.text.find("\r\n", text) - text));
     }
+    EXPECT_TRUE(whole) << bytes;
     return lines;
 }
 
@@ -58,13 +52,6 @@ struct Fields {
 class ProductInfoTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        log_ = std::wstring(temp) + L"qx-productinfo-" + std::to_wstring(GetCurrentProcessId()) + L".log";
-        DeleteFileW(log_.c_str());
-        CLogger::Instance().Reset();
-        CLogger::Instance().SetLogFile(log_.c_str());
-        CLogger::Instance().AddLevel(kDefaultLogLevel);
         ASSERT_EQ(Msi().error, 0u) << "msi.dll bound from the system folder";
         // Only to count the handles left open; the launcher never needs it.
         closeAll_ = reinterpret_cast<UINT(WINAPI*)()>(
@@ -72,24 +59,20 @@ protected:
         ASSERT_NE(closeAll_, nullptr);
         closeAll_();
     }
-    void TearDown() override {
-        CLogger::Instance().Reset();
-        DeleteFileW(log_.c_str());
-    }
     // A fresh read into fresh fields, with a fresh log.
     DWORD Read(const wchar_t* path) {
-        DeleteFileW(log_.c_str());
+        log_.Clear();
         f_ = Fields();
         return ReadProductInfo(path, f_.name, f_.code, f_.manufacturer);
     }
-    Lines Log() const { return LogSummary(log_); }
+    Lines Log() const { return LogSummary(log_.Bytes()); }
     bool Untouched(bool name, bool code, bool manufacturer) const {
         return (!name || std::wstring(f_.name) == L"untouched name") &&
                (!code || std::wstring(f_.code) == L"untouched code") &&
                (!manufacturer || std::wstring(f_.manufacturer) == L"untouched manufacturer");
     }
 
-    std::wstring log_;
+    qxtest::TemporaryLog log_{L"productinfo"};
     Fields f_;
     UINT(WINAPI* closeAll_)() = nullptr;
 };
@@ -167,7 +150,7 @@ TEST_F(ProductInfoTest, InstallerCallsThatCannotBeBoundAreAnErrorNotACrash) {
     const MsiCalls wrong = BindMsiCalls(L"version.dll");
     EXPECT_EQ(wrong.error, static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
     for (const MsiCalls* calls : {&missing, &wrong}) {
-        DeleteFileW(log_.c_str());
+        log_.Clear();
         f_ = Fields();
         const DWORD r = ReadProductInfo(FixturePath(L"QXPRP4005.msi").c_str(), f_.name, f_.code, f_.manufacturer,
                                         *calls);
@@ -182,11 +165,7 @@ TEST(SystemLibrary, ADllBesideTheProgramIsNotTakenForASystemOne) {
     // A copy of the resource module under a name the system folder does not
     // hold: found beside the program by a plain load, never by the
     // system-folder load.
-    wchar_t self[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring folder(self);
-    folder = folder.substr(0, folder.find_last_of(L'\\') + 1);
-    const std::wstring planted = folder + L"qx-planted-system.dll";
+    const std::wstring planted = qxtest::ProgramFolder() + L"qx-planted-system.dll";
     wchar_t source[MAX_PATH] = {};
     ASSERT_GT(SearchPathW(nullptr, L"QXVSetupRES64.dll", nullptr, MAX_PATH, source, nullptr), 0u);
     ASSERT_TRUE(CopyFileW(source, planted.c_str(), FALSE));

@@ -3,8 +3,9 @@
 #include <string>
 
 #include "diag/Logger.h"
-#include "worker/RunOnce.h"
 #include "res/ProductIdentity.h"
+#include "tests/support/Registry.h"
+#include "worker/RunOnce.h"
 
 namespace {
 
@@ -48,15 +49,8 @@ TEST(ResumeCommand, TooLongOrEmptyFolderGivesNoCommand) {
 class RunOnceRegistryTest : public ::testing::Test {
 protected:
     void TearDown() override {
-        HKEY k;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, KEY_SET_VALUE, &k) == 0) {
-            RegDeleteValueW(k, kRunOnceValue);
-            RegCloseKey(k);
-        }
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_SET_VALUE, &k) == 0) {
-            RegDeleteValueW(k, kRunValue);
-            RegCloseKey(k);
-        }
+        qxtest::DeleteValue(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue);
+        qxtest::DeleteValue(HKEY_LOCAL_MACHINE, kRunKey, kRunValue);
     }
     static bool Read(const wchar_t* key, const wchar_t* name, DWORD* type, std::wstring* data, DWORD* size) {
         wchar_t buf[1024] = {};

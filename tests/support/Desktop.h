@@ -1,0 +1,63 @@
+#pragma once
+// What a test sees of the windows on the desktop: finding them, reading
+// their texts, answering them, and waiting for a program's end while
+// answering what it shows.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/Process.h"
+
+namespace qxtest {
+
+// Top-level window of a class and caption in any process, waited for.
+HWND WaitForWindow(const wchar_t* windowClass, const wchar_t* caption, DWORD timeoutMs);
+// A top-level window of the given process (of any class when null).
+HWND FindProcessWindow(DWORD processId, const wchar_t* windowClass);
+// Waits for the process to end, looking for a visible window of its own
+// every few milliseconds meanwhile. False when it did not end in time;
+// sawWindow tells whether any window of it was ever visible.
+bool WaitWatchingWindows(Process& process, DWORD timeoutMs, bool& sawWindow);
+std::wstring ControlText(HWND dialog, int id);
+// Clicks a button of a dialog until the dialog is gone: a dialog found the
+// moment it is created may not act on the first click yet.
+bool PressUntilGone(HWND dialog, int buttonId, DWORD timeoutMs = 20000);
+
+// A top-level window of some process.
+struct ShownWindow {
+    HWND window;
+    DWORD processId;
+    std::wstring windowClass;
+    std::wstring caption;
+};
+std::vector<ShownWindow> TopLevelWindows(DWORD processId = 0);   // 0: of every process
+// A window's text, read without hanging on a hung window.
+std::wstring WindowText(HWND window);
+
+// What a window or the screen shows, one 0x00RRGGBB value a pixel, row by
+// row: a window's client area read through its own device context, or an
+// area of the screen.
+struct Pixels {
+    int width = 0, height = 0;
+    std::vector<DWORD> data;
+};
+Pixels Capture(HWND window);
+std::vector<DWORD> Capture(const RECT& screenArea);
+
+// What a launcher showed and how it ended.
+struct Outcome {
+    bool ended = false;        // within the time allowed
+    bool crashed = false;      // an unhandled exception or the system's crash dialog
+    DWORD exitCode = 0;
+    std::vector<std::wstring> messages;      // texts of the message boxes it showed
+    std::vector<std::wstring> discPrompts;   // the path field of each disc prompt it showed
+    std::string crashText;                   // what the debugger wrote, when it crashed
+};
+
+// Waits for child to end, pressing OK on its message boxes and Cancel on its
+// disc prompts, and dismissing the system's crash dialog (which counts as a
+// crash). outputFile is the StartOptions' one, read for a debugger's report.
+Outcome WaitForEnd(Process& child, DWORD timeoutMs, const std::wstring& outputFile = L"");
+
+}  // namespace qxtest

@@ -1,0 +1,29 @@
+#pragma once
+// Text helpers: conversions, words, the system's messages and a module's
+// strings, and counting in lists and texts.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace qxtest {
+
+// UTF-8 both ways.
+std::string Narrow(const std::wstring& s);
+std::wstring Widen(const std::string& s);
+std::wstring Lower(std::wstring s);
+
+// The words of a text, so that line wrapping does not count.
+std::vector<std::wstring> Words(const std::wstring& text);
+// The system's text for an error code; empty when it has none.
+std::wstring SystemText(DWORD code);
+// A string of a module's string table, the module mapped for its resources
+// only; empty when there is none.
+std::wstring ResourceString(const std::wstring& module, UINT id);
+
+bool Contains(const std::vector<std::string>& texts, const std::string& text);
+// How often part occurs in text, not overlapping.
+size_t Occurrences(const std::string& text, const std::string& part);
+size_t Occurrences(const std::wstring& text, const std::wstring& part);
+
+}  // namespace qxtest
