@@ -52,6 +52,9 @@ bool Has(const std::vector<std::string>& texts, const std::string& text) {
 }
 
 TEST_F(RealInstallTest, LauncherInstallsTheProductAndAgainCleanly) {
+    // Only a product that was absent shows that the launcher installed it.
+    ASSERT_NE(MsiQueryProductStateW(kProductCode), INSTALLSTATE_DEFAULT) << "installed before the launcher ran";
+    ASSERT_FALSE(FileExists(L"C:\\Program Files\\Selkirk-Vane\\QX Prism P4000 Series\\QXPRP4005.inf"));
     const std::wstring folder = ShippedFolder();
     for (int run = 0; run < 2; ++run) {
         SCOPED_TRACE(run == 0 ? "first installation" : "second run on the installed product");
@@ -80,6 +83,7 @@ TEST_F(RealInstallTest, LauncherInstallsTheProductAndAgainCleanly) {
 }
 
 TEST_F(RealInstallTest, QuietInstallationShowsNoWindowAndEndsWithZero) {
+    ASSERT_NE(MsiQueryProductStateW(kProductCode), INSTALLSTATE_DEFAULT) << "installed before the launcher ran";
     const std::wstring folder = ShippedFolder();
     Process p = Process::Start(folder + L"QXVSetup64.exe", L"CALLER=SETUP QUIET=YES");
     ASSERT_TRUE(p.Started());
