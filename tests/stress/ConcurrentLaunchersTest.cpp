@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/stress/StressHarness.h"
+#include "tests/support/Waits.h"
 
 namespace qxstress {
 namespace {
@@ -52,7 +53,8 @@ TEST(StressLaunchers, TenStartedAtOnceOneInstallsTheOthersAreRefused) {
             for (const ShownWindow& w : TopLevelWindows()) {
                 if (w.windowClass != L"#32770" || w.caption != kLauncherCaption || !IsWindowVisible(w.window)) continue;
                 if (!refusedBy.count(w.processId)) {
-                    Sleep(200);   // let it finish its set-up before reading it
+                    // Read once its set-up has put the text in.
+                    WaitUntil([&] { return !ControlText(w.window, 0xFFFF).empty() || !IsWindow(w.window); });
                     refusedBy[w.processId] = ControlText(w.window, 0xFFFF);
                 }
                 boxes.insert(w.window);
