@@ -230,11 +230,9 @@ TEST_F(InstallFlowTest, UnreadablePackageEndsTheFirstTickWithAReport) {
 
 TEST_F(InstallFlowTest, EscapeWhileTheWorkerRunsChangesNothing) {
     const std::wstring folder = MakeLauncherFolder(folder_, kInstallScenario);
-    WriteActionsScript(folder, "result=0\npause_before_unlock=1\npause_after_unlock=1\n");
+    WriteActionsScript(folder, "result=0\npause_before_unlock=1\n");
     const ActionsPause inModule(kPauseBeforeUnlock);
-    const ActionsPause unlocked(kPauseAfterUnlock);
     Process p = Process::Start(folder + L"QXVSetup64.exe", L"CALLER=SETUP");
-    ASSERT_TRUE(p.Started());
     ASSERT_TRUE(inModule.Reached(kHangGuardMs)) << "the worker did not reach the module";
     HWND popup = nullptr;
     ASSERT_TRUE(WaitUntil([&] {
@@ -252,17 +250,15 @@ TEST_F(InstallFlowTest, EscapeWhileTheWorkerRunsChangesNothing) {
     EXPECT_FALSE(p.Wait(0)) << "Escape does not end the installation";
 
     inModule.Go();
-    ASSERT_TRUE(unlocked.Reached(kHangGuardMs));
-    EXPECT_TRUE(WaitUntil([&] { return !IsWindowVisible(popup); })) << "the popup stays after the module let go";
-    unlocked.Go();
     ASSERT_TRUE(p.Wait(kStartTimeoutMs));
     auto calls = Calls(folder);
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(RecordField(calls[0], L"unlocked"), L"1") << "the module's unlock landed";
-    // Still watching after the Escape: the dialog saw the module let go
-    // while the worker ran, and took the OK ending.
-    EXPECT_TRUE(InOrder(LogTexts("TRACE"), {"Lock removed from UI MUTEX", "Hiding Hourglass AVI Window",
-                                             "Exiting MsiThreadproc", "Exiting QXVSetup.exe"}));
+    // Still watching after the Escape: the dialog saw the module let go and
+    // took the OK ending. A dialog the Escape had ended would have been gone
+    // before the lock was.
+    EXPECT_TRUE(InOrder(LogTexts("TRACE"),
+                        {"Lock removed from UI MUTEX", "Hiding Hourglass AVI Window", "Exiting QXVSetup.exe"}));
 }
 
 }  // namespace
