@@ -10,39 +10,10 @@ set(PREFIX "$ENV{WINEPREFIX}")
 if(NOT PREFIX)
   message(FATAL_ERROR "WINEPREFIX is not set")
 endif()
-execute_process(COMMAND id -un OUTPUT_VARIABLE user OUTPUT_STRIP_TRAILING_WHITESPACE)
 set(folder "${PREFIX}/drive_c/qxtest/restart-${RESULT}")
-# The machine-wide cache; a clean start removes its manufacturer level too.
-set(maker "${PREFIX}/drive_c/ProgramData/Selkirk-Vane")
-set(cache "${maker}/QX Prism P4000 Series")
-set(logs "${PREFIX}/drive_c/users/${user}/Temp/{7E21C5B9-3D40-4F8A-9C62-1B5E8D0A4F73}")
-set(record_key "HKLM\\SOFTWARE\\Selkirk-Vane\\Installed Products\\{7E21C5B9-3D40-4F8A-9C62-1B5E8D0A4F73}")
-
-# Output to files, not pipes: programs that the restart starts inherit the
-# handles and would keep a pipe open long after this call.
-function(wine)
-  execute_process(COMMAND ${WINE_RUN} ${ARGN} RESULT_VARIABLE rc INPUT_FILE /dev/null
-                  OUTPUT_FILE "${PREFIX}/../restart-wine.out" ERROR_FILE "${PREFIX}/../restart-wine.err")
-  set(wine_rc ${rc} PARENT_SCOPE)
-endfunction()
-
-# A clean start: no cache, no record, no logs of earlier runs.
-file(REMOVE_RECURSE "${folder}" "${maker}")
-file(GLOB old_logs "${logs}/~qx*.log")
-if(old_logs)
-  file(REMOVE ${old_logs})
-endif()
-wine(reg delete "${record_key}" /f)
-wine(reg delete "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce" /v "QX Prism P4000 Install" /f)
-
-file(MAKE_DIRECTORY "${folder}")
-foreach(f QXVSetup64.exe CustomActionData64.dll QXVSetupRES64.dll)
-  file(COPY_FILE "${BUILD_DIR}/product/${f}" "${folder}/${f}")
-endforeach()
-file(COPY_FILE "${BUILD_DIR}/tests/doubles/actions/QXVInstallActions64.dll" "${folder}/QXVInstallActions64.dll")
-file(COPY_FILE "${BUILD_DIR}/tests/doubles/reporter/QXPRP4005P64.dll" "${folder}/QXPRP4005P64.dll")
-file(COPY_FILE "${BUILD_DIR}/tests/fixtures/QXPRP4005.msi" "${folder}/QXPRP4005.msi")
-file(WRITE "${folder}/actions-script.txt" "result=${RESULT}\nresult_after_reboot=0\nlist_cache=1\n")
+set(WINE_OUTPUT restart-wine)
+include(${CMAKE_CURRENT_LIST_DIR}/support/RestartCycle.cmake)
+qx_restart_folder("${folder}" "result=${RESULT}\nresult_after_reboot=0\nlist_cache=1\n")
 
 # The first run ends in the restart; Wine then runs the RunOnce entries,
 # which start the cached launcher. Wait until the resumed run has ended.
@@ -61,7 +32,6 @@ endif()
 # The resumed run has ended once its log holds its last line and its
 # process is gone: until then it still holds what would make the next
 # launcher refuse.
-include(${CMAKE_CURRENT_LIST_DIR}/support/LauncherRuns.cmake)
 set(resumed_done FALSE)
 foreach(i RANGE 240)
   set(resumed_logged FALSE)
@@ -74,7 +44,7 @@ foreach(i RANGE 240)
     endif()
   endforeach()
   if(resumed_logged)
-    qx_launcher_runs("${PREFIX}" running)
+    qx_launcher_runs(running)
     if(NOT running)
       set(resumed_done TRUE)
       break()
