@@ -59,3 +59,21 @@ function(qx_launcher_runs out)
   endforeach()
   set(${out} FALSE PARENT_SCOPE)
 endfunction()
+
+# Sets OUT to TRUE once the function CONDITION (which sets the variable it
+# is given) holds and no launcher runs in the prefix any more; FALSE when
+# that has not come within two minutes.
+function(qx_wait_for_end condition out)
+  foreach(i RANGE 240)
+    cmake_language(CALL ${condition} met)
+    if(met)
+      qx_launcher_runs(running)
+      if(NOT running)
+        set(${out} TRUE PARENT_SCOPE)
+        return()
+      endif()
+    endif()
+    execute_process(COMMAND ${CMAKE_COMMAND} -E sleep 0.5)
+  endforeach()
+  set(${out} FALSE PARENT_SCOPE)
+endfunction()
