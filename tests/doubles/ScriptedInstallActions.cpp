@@ -5,7 +5,6 @@
 //   result=N               returned code (default 0)
 //   result_after_reboot=N  returned when the command line holds AFTERREBOOT=YES
 //   unlock=0|1             release the lock record before returning (default 1)
-//   delay_before_unlock_ms=N, delay_ms=N   time taken before / after unlocking
 //   pause_before_unlock=1, pause_after_unlock=1   wait at that point for the
 //                          test's go (tests/support/ActionsPause.h)
 //   list_cache=1           record the files in the product's cache folder
@@ -112,12 +111,10 @@ QX_INSTALLACTIONS_API int DoInstallActions(const wchar_t* commandLine, UiLock* u
     const std::wstring tail = commandLine ? commandLine : L"(null)";
     const bool afterReboot = tail.find(L"AFTERREBOOT=YES") != std::wstring::npos;
 
-    Sleep(static_cast<DWORD>(Get(script, "delay_before_unlock_ms", 0)));
     if (Get(script, "pause_before_unlock", 0)) qxtest::PauseHere(qxtest::kPauseBeforeUnlock);
     int unlocked = 0;
     if (uiLock && Get(script, "unlock", 1)) unlocked = uiLock->Unlock() ? 1 : 0;
     if (Get(script, "pause_after_unlock", 0)) qxtest::PauseHere(qxtest::kPauseAfterUnlock);
-    Sleep(static_cast<DWORD>(Get(script, "delay_ms", 0)));
 
     int result = static_cast<int>(Get(script, "result", 0));
     if (afterReboot) result = static_cast<int>(Get(script, "result_after_reboot", result));

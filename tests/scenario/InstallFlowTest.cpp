@@ -125,8 +125,15 @@ TEST_F(InstallFlowTest, SuccessWithThePackageBesideTheLauncher) {
 
 TEST_F(InstallFlowTest, WorkerEndingWithTheLockHeldEndsTheDialogWithCancel) {
     const std::wstring folder = MakeLauncherFolder(folder_, kInstallScenario);
-    WriteActionsScript(folder, "result=0\nunlock=0\ndelay_ms=500\n");
-    RunToEnd(folder, L"CALLER=COINSTALLER");
+    // The worker is held at its end, the lock still held, until the dialog
+    // is seen watching it.
+    WriteActionsScript(folder, "result=0\nunlock=0\npause_after_unlock=1\n");
+    const ActionsPause workerEnding(kPauseAfterUnlock);
+    Process p = Process::Start(folder + L"QXVSetup64.exe", L"CALLER=COINSTALLER");
+    ASSERT_TRUE(workerEnding.Reached(kHangGuardMs)) << "the module was never called";
+    EXPECT_TRUE(WaitUntil([&] { return HasVisibleWindow(p.Id()); })) << "the hourglass is still wanted";
+    workerEnding.Go();
+    ASSERT_TRUE(p.Wait(kStartTimeoutMs));
     ASSERT_EQ(Calls(folder).size(), 1u);
     auto texts = LogTexts("TRACE");
     EXPECT_FALSE(Contains(texts, "Lock removed from UI MUTEX"));

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/stress/StressHarness.h"
+#include "tests/support/ActionsPause.h"
 #include "tests/support/Waits.h"
 
 namespace qxstress {
@@ -19,15 +20,16 @@ TEST(StressLaunchers, TenStartedAtOnceOneInstallsTheOthersAreRefused) {
     DeleteKey(HKEY_LOCAL_MACHINE, kPendingRebootKey);
     DeleteKey(HKEY_LOCAL_MACHINE, kLogLevelKey);
     const std::wstring folder = MakeLauncherFolder(L"C:\\qxtest\\StressLaunchers\\", kInstallScenario);
-    // The winner holds the guard well past the time the others need to
-    // reach it.
-    WriteActionsScript(folder, "result=0\ndelay_ms=3000\n");
+    // The winner is held inside its installation, holding the guard, until
+    // every other launcher has been refused and has ended.
+    WriteActionsScript(folder, "result=0\npause_before_unlock=1\n");
     const auto refusalWords = Words(SystemText(ERROR_INSTALL_ALREADY_RUNNING));
 
     for (int round = 0; round < kRounds; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
         ClearLogs();
         DeleteFileW((folder + L"actions-record.txt").c_str());
+        const ActionsPause winnerInstalling(kPauseBeforeUnlock);
 
         std::vector<Child> launchers;
         StartOptions options;
@@ -49,6 +51,7 @@ TEST(StressLaunchers, TenStartedAtOnceOneInstallsTheOthersAreRefused) {
             size_t ended = 0;
             for (const auto& l : launchers) ended += l.Ended();
             if (ended == launchers.size()) break;
+            if (ended + 1 == launchers.size()) winnerInstalling.Go();
             ASSERT_LT(GetTickCount() - start, 120000u) << ended << " of " << kLaunchers << " ended";
             for (const ShownWindow& w : TopLevelWindows()) {
                 if (w.windowClass != L"#32770" || w.caption != kLauncherCaption || !IsWindowVisible(w.window)) continue;
