@@ -82,7 +82,8 @@ bool HasLoggingMutexOpen(DWORD processId, HANDLE ownMutex) {
     using QueryFn = LONG(NTAPI*)(ULONG, PVOID, ULONG, PULONG);
     using NameFn = LONG(NTAPI*)(HANDLE, ULONG, PVOID, ULONG, PULONG);
     const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    const auto query = reinterpret_cast<QueryFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQuerySystemInformation")));
+    const auto query =
+        reinterpret_cast<QueryFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQuerySystemInformation")));
     const auto nameOf = reinterpret_cast<NameFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryObject")));
     if (!query || !nameOf) return false;
     std::vector<char> list(1 << 20);

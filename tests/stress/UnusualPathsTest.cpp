@@ -38,7 +38,8 @@ std::vector<Place> Places(size_t longLength) {
          root + "100% sure %s%n%d\\"},
         {"characters beyond 8 bits", std::wstring(kRoot) + L"Pr\x00fc" L"fung \x20ac \x65e5\x672c\\",
          root + "Pr\xfc" "fung ? ??\\"},
-        {"near the longest path", FolderOfLength(longLength), root + std::string(longLength - root.size() - 1, 'n') + "\\"},
+        {"near the longest path", FolderOfLength(longLength),
+         root + std::string(longLength - root.size() - 1, 'n') + "\\"},
     };
 }
 

@@ -68,8 +68,8 @@ inline std::vector<DWORD> ProcessesOf(const std::wstring& path) {
         const qx::UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
         wchar_t image[MAX_PATH * 2] = {};
         DWORD size = MAX_PATH * 2;
-        if (process && QueryFullProcessImageNameW(process.get(), 0, image, &size) && lstrcmpiW(image, path.c_str()) != 0)
-            continue;
+        const bool named = process && QueryFullProcessImageNameW(process.get(), 0, image, &size);
+        if (named && lstrcmpiW(image, path.c_str()) != 0) continue;
         ids.push_back(entry.th32ProcessID);
     }
     return ids;

@@ -59,9 +59,9 @@ HMODULE ResourceModuleWithCatalogText(const std::wstring& path, const std::wstri
     }
     HANDLE update = BeginUpdateResourceW(path.c_str(), FALSE);
     if (!update) return nullptr;
-    const bool updated =
-        UpdateResourceW(update, RT_STRING, MAKEINTRESOURCEW(15016 / 16 + 1), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
-                        block.data(), static_cast<DWORD>(block.size() * sizeof(WORD)));
+    const WORD english = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+    const bool updated = UpdateResourceW(update, RT_STRING, MAKEINTRESOURCEW(15016 / 16 + 1), english, block.data(),
+                                         static_cast<DWORD>(block.size() * sizeof(WORD)));
     if (!EndUpdateResourceW(update, !updated) || !updated) return nullptr;
     return LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE | LOAD_LIBRARY_AS_DATAFILE);
 }

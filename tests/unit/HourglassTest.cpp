@@ -37,9 +37,13 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
 
 // Start notifications the control posts to its parent: a clip began to play.
 int g_starts = 0;
+// Background colour requests the control sends its parent: it is erasing
+// itself before a repaint.
+int g_erasures = 0;
 
 INT_PTR CALLBACK PopupProc(HWND, UINT message, WPARAM wParam, LPARAM) {
     if (message == WM_COMMAND && HIWORD(wParam) == ACN_START) ++g_starts;
+    if (message == WM_CTLCOLORSTATIC) ++g_erasures;
     return FALSE;
 }
 
@@ -226,8 +230,12 @@ TEST_F(HourglassTest, PlayCommandsKeepTheThreadRunning) {
     EXPECT_TRUE(Changes());
     SendMessageW(control, ACM_STOP, 0, 0);
     EXPECT_NE(Capture(control).data, first.data) << "stopped some frames on";
+    // The first frame is drawn, then the control erased and painted again:
+    // done once it shows that frame after the erasure.
+    const int erasures = g_erasures;
     PostMessageW(control, WM_USER + 3, 0, 0);
-    EXPECT_TRUE(PumpUntil([&] { return Capture(control).data == first.data; }, 10000)) << "back at the first frame";
+    EXPECT_TRUE(PumpUntil([&] { return g_erasures > erasures && Capture(control).data == first.data; }, 10000))
+        << "back at the first frame";
     EXPECT_FALSE(ChangesWhileWatched(500)) << "the first frame stays";
 
     // Showing the last frame and playing again leave the thread running; the
