@@ -176,5 +176,46 @@ TEST_F(StressUnusualPaths, TemporaryFolderOfTheProfileHoldsTheWholeLog) {
     }
 }
 
+TEST_F(StressUnusualPaths, LogPathLongerThanARecordsPathWritesNoOtherFile) {
+    // The log's own name takes the path to 259 characters, more than the 255
+    // a record's path may have.
+    const std::wstring temp = FolderOfLength(259 - wcslen(kGuid) - 1 - wcslen(L"~qxffff.log"));
+    const std::wstring logFolder = temp + kGuid + L"\\";
+    for (const bool shipped : {false, true}) {
+        SCOPED_TRACE(shipped ? "the shipped modules, installing for real" : "the install-actions double");
+        RemoveTree(temp);
+        ASSERT_EQ(SHCreateDirectoryExW(nullptr, temp.c_str(), nullptr), ERROR_SUCCESS);
+        UninstallProduct();
+        ASSERT_FALSE(ProductInstalled());
+        const std::wstring folder = shipped ? MakeShippedFolder(std::wstring(kRoot) + L"shipped\\")
+                                            : MakeLauncherFolder(std::wstring(kRoot) + L"double\\", kInstallScenario);
+        WriteActionsScript(folder, "result=0\n");
+        RunQuietly(folder + L"QXVSetup64.exe", L"\"" + folder + L"QXVSetup64.exe\" CALLER=SETUP",
+                   {{L"TMP", temp}, {L"TEMP", temp}});
+        if (shipped) {
+            EXPECT_TRUE(ProductInstalled()) << "the installation itself does not need the log";
+            UninstallProduct();
+        } else {
+            const auto calls = RecordLines(folder + L"actions-record.txt");
+            ASSERT_EQ(calls.size(), 1u) << "the installation ran";
+            const std::wstring log = RecordField(calls[0], L"log");
+            EXPECT_EQ(log.rfind(logFolder + L"~qx", 0), 0u) << "the module is given the log's whole name";
+            EXPECT_GT(log.size(), 255u);
+        }
+        // No record can go to that name; none may go to any other file.
+        std::vector<std::wstring> files;
+        WIN32_FIND_DATAW fd;
+        HANDLE h = FindFirstFileW((logFolder + L"*").c_str(), &fd);
+        if (h != INVALID_HANDLE_VALUE) {
+            do {
+                if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) files.push_back(fd.cFileName);
+            } while (FindNextFileW(h, &fd));
+            FindClose(h);
+        }
+        EXPECT_TRUE(files.empty()) << "records written to a file named by a cut path: " << Narrow(files[0]);
+        EXPECT_TRUE(LogFiles().empty()) << "nor in the usual temporary folder";
+    }
+}
+
 }  // namespace
 }  // namespace qxstress
