@@ -71,6 +71,10 @@ void InitializeLog(wchar_t* logFile) {
         }
     }
 
-    logger.SetLogFile(logFile);
+    // The logger keeps a path of at most kMaxLogText characters and would
+    // cut a longer one to the name of another file: the launcher's records
+    // are then lost, as for a log that cannot be opened. The whole name
+    // still goes to the install-actions module.
+    if (qx::BoundedLength(logFile, MAX_PATH) <= kMaxLogText) logger.SetLogFile(logFile);
     logger.AddLevel(ReadLogLevel());
 }

@@ -10,34 +10,10 @@ set(PREFIX "$ENV{WINEPREFIX}")
 if(NOT PREFIX)
   message(FATAL_ERROR "WINEPREFIX is not set")
 endif()
-execute_process(COMMAND id -un OUTPUT_VARIABLE user OUTPUT_STRIP_TRAILING_WHITESPACE)
 set(folder "${PREFIX}/drive_c/qxtest/restart-${RESULT}")
-# The machine-wide cache; a clean start removes its manufacturer level too.
-set(maker "${PREFIX}/drive_c/ProgramData/Selkirk-Vane")
-set(cache "${maker}/QX Prism P4000 Series")
-set(logs "${PREFIX}/drive_c/users/${user}/Temp/{7E21C5B9-3D40-4F8A-9C62-1B5E8D0A4F73}")
-
-# Output to files, not pipes: programs that the restart starts inherit the
-# handles and would keep a pipe open long after this call.
-function(wine)
-  execute_process(COMMAND ${WINE_RUN} ${ARGN} RESULT_VARIABLE rc INPUT_FILE /dev/null
-                  OUTPUT_FILE "${PREFIX}/../restart-wine.out" ERROR_FILE "${PREFIX}/../restart-wine.err")
-  set(wine_rc ${rc} PARENT_SCOPE)
-endfunction()
-
-# The known state every scenario starts from: no cache, no record, no
-# restart entry, no logs of earlier runs, no fixture folders.
-include(${CMAKE_CURRENT_LIST_DIR}/ResetState.cmake)
-qx_reset_known_state()
-
-file(MAKE_DIRECTORY "${folder}")
-foreach(f QXVSetup64.exe CustomActionData64.dll QXVSetupRES64.dll)
-  file(COPY_FILE "${BUILD_DIR}/product/${f}" "${folder}/${f}")
-endforeach()
-file(COPY_FILE "${BUILD_DIR}/tests/doubles/actions/QXVInstallActions64.dll" "${folder}/QXVInstallActions64.dll")
-file(COPY_FILE "${BUILD_DIR}/tests/doubles/reporter/QXPRP4005P64.dll" "${folder}/QXPRP4005P64.dll")
-file(COPY_FILE "${BUILD_DIR}/tests/fixtures/QXPRP4005.msi" "${folder}/QXPRP4005.msi")
-file(WRITE "${folder}/actions-script.txt" "result=${RESULT}\nresult_after_reboot=0\nlist_cache=1\n")
+set(WINE_OUTPUT restart-wine)
+include(${CMAKE_CURRENT_LIST_DIR}/support/RestartCycle.cmake)
+qx_restart_folder("${folder}" "result=${RESULT}\nresult_after_reboot=0\nlist_cache=1\n")
 
 # The first run ends in the restart; Wine then runs the RunOnce entries,
 # which start the cached launcher. Wait until the resumed run has ended: its
@@ -55,24 +31,24 @@ if(QUIET)
 else()
   wine("C:\\qxtest\\restart-${RESULT}\\QXVSetup64.exe" CALLER=SETUP)
 endif()
-set(resumed_done FALSE)
-foreach(i RANGE 240)
+# The resumed run has ended once its log holds its last line and its
+# process is gone: until then it still holds what would make the next
+# launcher refuse.
+function(resumed_run_logged out)
+  set(${out} FALSE PARENT_SCOPE)
   file(GLOB log_files "${logs}/~qx*.log")
   foreach(f IN LISTS log_files)
     file(READ "${f}" text)
+    # The first run's log names the switches too, in its resume entry.
     if(text MATCHES "calling DoInstallActions: AFTERREBOOT=YES CALLER=SETUP" AND text MATCHES "Exiting QXVSetup.exe")
-      set(resumed_done TRUE)
+      set(${out} TRUE PARENT_SCOPE)
     endif()
   endforeach()
-  if(resumed_done)
-    break()
-  endif()
-  execute_process(COMMAND ${CMAKE_COMMAND} -E sleep 0.5)
-endforeach()
+endfunction()
+qx_wait_for_end(resumed_run_logged resumed_done)
 if(NOT resumed_done)
   message(FATAL_ERROR "the resumed launcher did not run to its end within two minutes")
 endif()
-execute_process(COMMAND ${CMAKE_COMMAND} -E sleep 1)
 
 set(record "${folder}/actions-record.txt")
 if(NOT EXISTS "${record}")

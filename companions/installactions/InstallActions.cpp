@@ -68,11 +68,13 @@ void LogPath(const wchar_t* logFile, wchar_t (&path)[MAX_PATH]) {
 }
 
 // This module's copy of the logger is its own; point it at the launcher's
-// file afresh on every call.
+// file afresh on every call. The logger keeps a path of at most kMaxLogText
+// characters: a longer one would be cut to the name of another file, so the
+// records are lost instead, as the launcher's own are.
 void SetUpLog(const wchar_t* logPath) {
     CLogger& logger = CLogger::Instance();
     logger.Reset();
-    logger.SetLogFile(logPath);
+    if (qx::BoundedLength(logPath, MAX_PATH) <= kMaxLogText) logger.SetLogFile(logPath);
     logger.AddLevel(ReadLogLevel());
 }
 

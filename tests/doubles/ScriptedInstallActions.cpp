@@ -6,7 +6,8 @@
 //   result=N               returned code (default 0)
 //   result_after_reboot=N  returned when the command line holds AFTERREBOOT=YES
 //   unlock=0|1             release the lock record before returning (default 1)
-//   delay_before_unlock_ms=N, delay_ms=N   time taken before / after unlocking
+//   pause_before_unlock=1, pause_after_unlock=1   wait at that point for the
+//                          test's go (tests/support/ActionsPause.h)
 //   list_cache=1           record the files in the product's cache folder
 // Each call appends one line to "actions-record.txt" in the script's folder:
 //   tail=...|log=...|held=N|fourth=N|unlocked=N|entered=FILETIME|returned=FILETIME|script=FOLDER[|cache=a;b;...]
@@ -20,6 +21,7 @@
 #include "modules/InstallActions.h"
 #include "res/SourceRecord.h"
 #include "tests/doubles/Record.h"
+#include "tests/support/ActionsPause.h"
 #include "tests/support/Files.h"
 
 namespace {
@@ -102,10 +104,10 @@ QX_INSTALLACTIONS_API int DoInstallActions(const wchar_t* commandLine, UiLock* u
     const std::wstring tail = commandLine ? commandLine : L"(null)";
     const bool afterReboot = tail.find(L"AFTERREBOOT=YES") != std::wstring::npos;
 
-    Sleep(static_cast<DWORD>(Get(script, "delay_before_unlock_ms", 0)));
+    if (Get(script, "pause_before_unlock", 0)) qxtest::PauseHere(qxtest::kPauseBeforeUnlock);
     int unlocked = 0;
     if (uiLock && Get(script, "unlock", 1)) unlocked = uiLock->Unlock() ? 1 : 0;
-    Sleep(static_cast<DWORD>(Get(script, "delay_ms", 0)));
+    if (Get(script, "pause_after_unlock", 0)) qxtest::PauseHere(qxtest::kPauseAfterUnlock);
 
     int result = static_cast<int>(Get(script, "result", 0));
     if (afterReboot) result = static_cast<int>(Get(script, "result_after_reboot", result));

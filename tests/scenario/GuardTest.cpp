@@ -2,7 +2,10 @@
 // the log and the user see, and that of two launchers only one goes on.
 #include <algorithm>
 
+#include "framework/Ownership.h"
 #include "tests/scenario/ScenarioTest.h"
+#include "tests/support/ActionsPause.h"
+#include "tests/support/Waits.h"
 
 namespace qxtest {
 namespace {
@@ -19,19 +22,56 @@ std::vector<std::string> GuardLines(const std::vector<std::string>& texts) {
     return lines;
 }
 
+// Whether some other thread, of this program or another, owns the
+// installation mutex now.
+bool InstallMutexOwnedElsewhere() {
+    const qx::UniqueHandle mutex(OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, L"__QXVSetupInProgress"));
+    if (!mutex) return false;
+    const DWORD wait = WaitForSingleObject(mutex.get(), 0);
+    if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) ReleaseMutex(mutex.get());
+    return wait == WAIT_TIMEOUT;
+}
+
+// The texts of the log files that were not among before.
+std::vector<std::string> NewLogTexts(const std::vector<std::wstring>& before) {
+    std::vector<std::string> texts;
+    for (const auto& file : LogFiles()) {
+        if (std::find(before.begin(), before.end(), file) != before.end()) continue;
+        bool wellFormed = false;
+        for (const auto& record : ParseLog(ReadBytes(file), &wellFormed)) texts.push_back(record.text);
+        EXPECT_TRUE(wellFormed) << Narrow(file);
+    }
+    return texts;
+}
+
 class GuardTest : public ScenarioTest {
 protected:
     // Starts a launcher that must refuse: one message box with the system's
-    // text for 1618, dismissed, and the process ends.
-    void ExpectRefusal(const std::wstring& folder) {
+    // text for 1618, dismissed, and the process ends. Returns the texts of
+    // the log that launcher wrote.
+    std::vector<std::string> ExpectRefusal(const std::wstring& folder) {
+        const std::vector<std::wstring> logsBefore = LogFiles();
         Process p = Process::Start(folder + L"QXVSetup64.exe", L"CALLER=SETUP");
+        EXPECT_TRUE(p.Started());
         HWND box = WaitForWindow(L"#32770", L"QXVSetup64", 20000);
-        ASSERT_NE(box, nullptr) << "no refusal shown";
+        EXPECT_NE(box, nullptr) << "no refusal shown";
+        if (!box) return {};
         EXPECT_EQ(Words(ControlText(box, 0xFFFF)), Words(SystemText(ERROR_INSTALL_ALREADY_RUNNING)));
+        // Every box it shows is answered until it has ended, and counted.
+        std::vector<HWND> boxes = {box};
         PostMessageW(box, WM_COMMAND, IDOK, 0);
-        ASSERT_TRUE(p.Wait(kStartTimeoutMs));
-        EXPECT_EQ(FindWindowW(L"#32770", L"QXVSetup64"), nullptr) << "one message box only";
-        EXPECT_FALSE(Contains(LogTexts(), "Showing Hourglass"));
+        EXPECT_TRUE(WaitUntil([&] {
+            for (HWND shown : VisibleWindowsOf(p.Id(), L"#32770")) {
+                if (std::find(boxes.begin(), boxes.end(), shown) != boxes.end()) continue;
+                boxes.push_back(shown);
+                PostMessageW(shown, WM_COMMAND, IDOK, 0);
+            }
+            return p.Wait(0);
+        })) << "the refused launcher did not end";
+        EXPECT_EQ(boxes.size(), 1u) << "one message box only";
+        const std::vector<std::string> texts = NewLogTexts(logsBefore);
+        EXPECT_FALSE(Contains(texts, "Showing Hourglass"));
+        return texts;
     }
 };
 
@@ -46,13 +86,22 @@ TEST_F(GuardTest, InProgressKeyAloneIsOnlyLogged) {
 }
 
 TEST_F(GuardTest, AnotherLauncherKeepsItsOwnershipAndThisOneRefuses) {
+    // The other launcher is a real one, held inside its installation.
     const std::wstring folder = MakeLauncherFolder(folder_, kInstallScenario);
-    HANDLE other = CreateMutexW(nullptr, TRUE, L"__QXVSetupInProgress");
-    ASSERT_NE(other, nullptr);
-    ExpectRefusal(folder);
-    EXPECT_EQ(GuardLines(LogTexts()), std::vector<std::string>{kOwnLine});
-    EXPECT_TRUE(ReleaseMutex(other)) << "the other launcher still owns its mutex";
-    CloseHandle(other);
+    WriteActionsScript(folder, "result=0\npause_before_unlock=1\n");
+    const ActionsPause inInstallation(kPauseBeforeUnlock);
+    Process other = Process::Start(folder + L"QXVSetup64.exe", L"CALLER=SETUP");
+    ASSERT_TRUE(other.Started());
+    ASSERT_TRUE(inInstallation.Reached(kHangGuardMs)) << "the other launcher did not reach its installation";
+    ASSERT_TRUE(InstallMutexOwnedElsewhere()) << "the other launcher does not hold the guard while it installs";
+
+    EXPECT_EQ(GuardLines(ExpectRefusal(folder)), std::vector<std::string>{kOwnLine});
+    EXPECT_TRUE(InstallMutexOwnedElsewhere()) << "the other launcher lost its ownership to the refused one";
+
+    inInstallation.Go();
+    ASSERT_TRUE(other.Wait(kHangGuardMs)) << "the other launcher did not end";
+    EXPECT_EQ(RecordLines(folder + L"actions-record.txt").size(), 1u) << "its installation ran to its end";
+    EXPECT_FALSE(InstallMutexOwnedElsewhere()) << "given up at its end";
 }
 
 TEST_F(GuardTest, EveryObjectFoundIsLoggedInOrderWithOneMessage) {
@@ -60,8 +109,7 @@ TEST_F(GuardTest, EveryObjectFoundIsLoggedInOrderWithOneMessage) {
     ASSERT_TRUE(SetDword(HKEY_LOCAL_MACHINE, kInProgressKey, L"Marker", 1));
     HANDLE own = CreateMutexW(nullptr, TRUE, L"__QXVSetupInProgress");
     HANDLE exec = CreateMutexW(nullptr, TRUE, L"_MSIExecute");
-    ExpectRefusal(folder);
-    EXPECT_EQ(GuardLines(LogTexts()), (std::vector<std::string>{kKeyLine, kOwnLine, kExecLine}));
+    EXPECT_EQ(GuardLines(ExpectRefusal(folder)), (std::vector<std::string>{kKeyLine, kOwnLine, kExecLine}));
     CloseHandle(own);
     CloseHandle(exec);
 }
@@ -76,8 +124,7 @@ TEST_F(GuardTest, DiscPromptOrExecutingInstallerAloneRefuses) {
         SCOPED_TRACE(Narrow(c.mutex));
         ClearLogs();
         HANDLE m = CreateMutexW(nullptr, FALSE, c.mutex);   // found whoever owns it
-        ExpectRefusal(folder);
-        EXPECT_EQ(GuardLines(LogTexts()), std::vector<std::string>{c.line});
+        EXPECT_EQ(GuardLines(ExpectRefusal(folder)), std::vector<std::string>{c.line});
         CloseHandle(m);
     }
 }
@@ -95,29 +142,31 @@ TEST_F(GuardTest, LauncherAfterAnEndedOneGoesOn) {
 
 TEST_F(GuardTest, OfLaunchersStartedTogetherExactlyOneGoesOn) {
     const std::wstring folder = MakeLauncherFolder(folder_, kInstallScenario);
-    // The installation takes a while, so the winner still holds the guard
-    // when the others reach it.
-    WriteActionsScript(folder, "result=0\ndelay_ms=3000\n");
+    // The winner is held inside its installation until the others have been
+    // refused, so it still holds the guard when they reach it.
+    WriteActionsScript(folder, "result=0\npause_before_unlock=1\n");
     for (int round = 0; round < 5; ++round) {
         SCOPED_TRACE(round);
         ClearLogs();
         DeleteFileW((folder + L"actions-record.txt").c_str());
+        const ActionsPause winnerInstalling(kPauseBeforeUnlock);
         std::vector<Process> launchers;
         for (int i = 0; i < 3; ++i) launchers.push_back(Process::Start(folder + L"QXVSetup64.exe", L"CALLER=SETUP"));
-        // Dismiss the refusals as they come, until every launcher has ended.
-        DWORD start = GetTickCount();
+        // Dismiss the refusals as they come; once two launchers have ended,
+        // let the third finish its installation.
         std::vector<HWND> refusals;
-        for (;;) {
-            bool allEnded = true;
-            for (auto& l : launchers) allEnded = l.Wait(0) && allEnded;
-            if (allEnded) break;
+        const bool allEnded = WaitUntil([&] {
+            size_t ended = 0;
+            for (auto& l : launchers) ended += l.Wait(0) ? 1 : 0;
+            if (ended == launchers.size()) return true;
+            if (ended + 1 == launchers.size()) winnerInstalling.Go();
             if (HWND box = FindWindowW(L"#32770", L"QXVSetup64")) {
                 PostMessageW(box, WM_COMMAND, IDOK, 0);
                 if (std::find(refusals.begin(), refusals.end(), box) == refusals.end()) refusals.push_back(box);
             }
-            ASSERT_LT(GetTickCount() - start, 60000u) << "launchers did not end";
-            Sleep(50);
-        }
+            return false;
+        });
+        ASSERT_TRUE(allEnded) << "launchers did not end";
         EXPECT_EQ(RecordLines(folder + L"actions-record.txt").size(), 1u) << "exactly one installation ran";
         EXPECT_EQ(refusals.size(), 2u) << "the other two were refused";
     }

@@ -6,6 +6,8 @@
 #include <algorithm>
 
 #include "tests/scenario/ScenarioTest.h"
+#include "tests/support/ActionsPause.h"
+#include "tests/support/Waits.h"
 
 namespace qxtest {
 namespace {
@@ -77,8 +79,15 @@ TEST_F(InstallFlowTest, SuccessWithThePackageBesideTheLauncher) {
 
 TEST_F(InstallFlowTest, WorkerEndingWithTheLockHeldEndsTheDialogWithCancel) {
     const std::wstring folder = MakeLauncherFolder(folder_, kInstallScenario);
-    WriteActionsScript(folder, "result=0\nunlock=0\ndelay_ms=500\n");
-    RunToEnd(folder, L"CALLER=COINSTALLER");
+    // The worker is held at its end, the lock still held, until the dialog
+    // is seen watching it.
+    WriteActionsScript(folder, "result=0\nunlock=0\npause_after_unlock=1\n");
+    const ActionsPause workerEnding(kPauseAfterUnlock);
+    Process p = Process::Start(folder + L"QXVSetup64.exe", L"CALLER=COINSTALLER");
+    ASSERT_TRUE(workerEnding.Reached(kHangGuardMs)) << "the module was never called";
+    EXPECT_TRUE(WaitUntil([&] { return HasVisibleWindow(p.Id()); })) << "the hourglass is still wanted";
+    workerEnding.Go();
+    ASSERT_TRUE(p.Wait(kStartTimeoutMs));
     ASSERT_EQ(Calls(folder).size(), 1u);
     auto texts = LogTexts("TRACE");
     EXPECT_FALSE(Contains(texts, "Lock removed from UI MUTEX"));
@@ -87,8 +96,12 @@ TEST_F(InstallFlowTest, WorkerEndingWithTheLockHeldEndsTheDialogWithCancel) {
 
 TEST_F(InstallFlowTest, FailureIsLoggedReportedAndTheCacheEmptied) {
     const std::wstring folder = MakeLauncherFolder(folder_, kInstallScenario);
-    WriteActionsScript(folder, "result=1603\n");
+    WriteActionsScript(folder, "result=1603\nlist_cache=1\n");
     RunToEnd(folder, L"CALLER=SETUP");
+    const auto calls = Calls(folder);
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_NE(RecordField(calls[0], L"cache").find(L"QXVSetup64.exe;"), std::wstring::npos)
+        << "the cache held the launcher while the installation ran";
     auto errors = LogTexts("ERROR");
     ASSERT_FALSE(errors.empty());
     // The file stores every line feed of the text as CRLF, the system text's own included.
@@ -97,7 +110,7 @@ TEST_F(InstallFlowTest, FailureIsLoggedReportedAndTheCacheEmptied) {
     const std::string reports = Narrow(ReadUtf8(folder + L"report-record.txt"));
     EXPECT_EQ(Occurrences(reports, "message="), 1u);
     EXPECT_NE(reports.find("message=" + Narrow(SystemText(1603))), std::string::npos);
-    EXPECT_TRUE(FilesIn(CacheFolder()).empty());
+    EXPECT_TRUE(FilesIn(CacheFolder()).empty()) << "emptied after the failure";
     EXPECT_FALSE(ValueExists(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue));
 }
 
@@ -130,8 +143,10 @@ TEST_F(InstallFlowTest, MissingPackageAsksForTheDiscAndGoesOnWithTheChosenFolder
     Process p = Process::Start(folder + L"QXVSetup64.exe", L"CALLER=SETUP");
     HWND prompt = WaitForWindow(L"#32770", L"Files Needed", 20000);
     ASSERT_NE(prompt, nullptr) << "the disc prompt";
-    Sleep(500);   // let the prompt settle before typing into it
+    // A dialog is shown once its set-up, which fills the path field, is done.
+    ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(prompt) && GetDlgItem(prompt, 506); })) << "never shown";
     SendMessageW(GetDlgItem(prompt, 506), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(disc.c_str()));
+    ASSERT_EQ(ControlText(prompt, 506), disc) << "the chosen folder is in the path field";
     ASSERT_TRUE(PressUntilGone(prompt, IDOK));
     ASSERT_TRUE(p.Wait(kStartTimeoutMs));
     EXPECT_EQ(Calls(folder).size(), 1u) << "the installation ran";
@@ -172,25 +187,35 @@ TEST_F(InstallFlowTest, UnreadablePackageEndsTheFirstTickWithAReport) {
 
 TEST_F(InstallFlowTest, EscapeWhileTheWorkerRunsChangesNothing) {
     const std::wstring folder = MakeLauncherFolder(folder_, kInstallScenario);
-    WriteActionsScript(folder, "result=0\ndelay_before_unlock_ms=3000\ndelay_ms=1000\n");
+    WriteActionsScript(folder, "result=0\npause_before_unlock=1\n");
+    const ActionsPause inModule(kPauseBeforeUnlock);
     Process p = Process::Start(folder + L"QXVSetup64.exe", L"CALLER=SETUP");
+    ASSERT_TRUE(inModule.Reached(kHangGuardMs)) << "the worker did not reach the module";
     HWND popup = nullptr;
-    for (int i = 0; i < 200 && !popup; ++i) {
-        popup = FindProcessWindow(p.Id(), L"#32770");
-        if (!popup) Sleep(50);
-    }
-    ASSERT_NE(popup, nullptr);
-    Sleep(1000);   // the worker is inside the module now
-    PostMessageW(popup, WM_COMMAND, IDCANCEL, 0);
+    ASSERT_TRUE(WaitUntil([&] {
+        const auto shown = VisibleWindowsOf(p.Id(), L"#32770");
+        popup = shown.empty() ? nullptr : shown[0];
+        return popup != nullptr;
+    })) << "the popup is not shown while the module holds the lock";
+
+    // Escape as a key press and as the command it makes; the command is
+    // sent, so it has been handled once the call returns.
     PostMessageW(popup, WM_KEYDOWN, VK_ESCAPE, 0);
-    Sleep(300);
+    DWORD_PTR answer = 0;
+    ASSERT_TRUE(SendMessageTimeoutW(popup, WM_COMMAND, IDCANCEL, 0, SMTO_NORMAL, kHangGuardMs, &answer));
+    EXPECT_TRUE(IsWindow(popup) && IsWindowVisible(popup)) << "Escape ended or hid the popup under the module";
     EXPECT_FALSE(p.Wait(0)) << "Escape does not end the installation";
+
+    inModule.Go();
     ASSERT_TRUE(p.Wait(kStartTimeoutMs));
     auto calls = Calls(folder);
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(RecordField(calls[0], L"unlocked"), L"1") << "the module's unlock landed";
-    EXPECT_TRUE(InOrder(LogTexts("TRACE"), {"Lock removed from UI MUTEX", "Exiting MsiThreadproc",
-                                             "Exiting QXVSetup.exe"}));
+    // Still watching after the Escape: the dialog saw the module let go and
+    // took the OK ending. A dialog the Escape had ended would have been gone
+    // before the lock was.
+    EXPECT_TRUE(InOrder(LogTexts("TRACE"),
+                        {"Lock removed from UI MUTEX", "Hiding Hourglass AVI Window", "Exiting QXVSetup.exe"}));
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "tests/scenario/ScenarioTest.h"
+#include "tests/support/ActionsPause.h"
+#include "tests/support/Waits.h"
 
 namespace qxtest {
 namespace {
@@ -10,12 +12,13 @@ namespace {
 class PopupTest : public ScenarioTest {
 protected:
     HWND WaitForPopup(const Process& p) {
-        for (int i = 0; i < 300; ++i) {
-            HWND w = FindProcessWindow(p.Id(), L"#32770");
-            if (w && IsWindowVisible(w)) return w;
-            Sleep(50);
-        }
-        return nullptr;
+        HWND popup = nullptr;
+        WaitUntil([&] {
+            const auto shown = VisibleWindowsOf(p.Id(), L"#32770");
+            popup = shown.empty() ? nullptr : shown[0];
+            return popup != nullptr;
+        });
+        return popup;
     }
 
     // Dialog units of the popup's font ("MS Shell Dlg", 8 point) in pixels,
@@ -44,11 +47,15 @@ protected:
 
 TEST_F(PopupTest, CentredPopupOfTheTemplateSizeWithAPlayingClip) {
     const std::wstring folder = MakeLauncherFolder(folder_, kInstallScenario);
-    WriteActionsScript(folder, "result=0\ndelay_before_unlock_ms=5000\n");
+    // The module holds the lock until the popup has been looked at.
+    WriteActionsScript(folder, "result=0\npause_before_unlock=1\n");
+    const ActionsPause inModule(kPauseBeforeUnlock);
     Process p = Process::Start(folder + L"QXVSetup64.exe", L"CALLER=SETUP");
     HWND popup = WaitForPopup(p);
     ASSERT_NE(popup, nullptr);
-    Sleep(1000);
+    ASSERT_TRUE(inModule.Reached(kHangGuardMs));
+    // The hourglass thread adds its control once it runs.
+    ASSERT_TRUE(WaitUntil([&] { return GetDlgItem(popup, 129) != nullptr; })) << "no animation control";
 
     RECT units = TemplateSizeInPixels(93, 80);
     RECT client;
@@ -72,13 +79,15 @@ TEST_F(PopupTest, CentredPopupOfTheTemplateSizeWithAPlayingClip) {
     GetClassNameW(clip, cls, 32);
     EXPECT_STREQ(cls, L"SysAnimate32");
 
-    auto first = Capture(window);
-    Sleep(500);
-    auto second = Capture(window);
-    size_t differing = 0;
-    for (size_t i = 0; i < first.size() && i < second.size(); ++i) differing += first[i] != second[i];
-    EXPECT_GT(differing, 20u) << "the hourglass moves";
+    const auto first = Capture(window);
+    EXPECT_TRUE(WaitUntil([&] {
+        const auto now = Capture(window);
+        size_t differing = 0;
+        for (size_t i = 0; i < first.size() && i < now.size(); ++i) differing += first[i] != now[i];
+        return differing > 20;
+    }, 10000, 100)) << "the hourglass moves";
 
+    inModule.Go();
     ASSERT_TRUE(p.Wait(kStartTimeoutMs));
 }
 

@@ -26,6 +26,9 @@ bool CacheOwnerKept() {
 }
 
 TEST_F(RealInstallTest, LauncherInstallsTheProductAndAgainCleanly) {
+    // Only a product that was absent shows that the launcher installed it.
+    ASSERT_NE(MsiQueryProductStateW(kProductGuid), INSTALLSTATE_DEFAULT) << "installed before the launcher ran";
+    ASSERT_FALSE(FileExists(L"C:\\Program Files\\Selkirk-Vane\\QX Prism P4000 Series\\QXPRP4005.inf"));
     const std::wstring folder = MakeShippedFolder(folder_);
     for (int run = 0; run < 2; ++run) {
         SCOPED_TRACE(run == 0 ? "first installation" : "second run on the installed product");
@@ -54,6 +57,7 @@ TEST_F(RealInstallTest, LauncherInstallsTheProductAndAgainCleanly) {
 }
 
 TEST_F(RealInstallTest, QuietInstallationShowsNoWindowAndEndsWithZero) {
+    ASSERT_NE(MsiQueryProductStateW(kProductGuid), INSTALLSTATE_DEFAULT) << "installed before the launcher ran";
     const std::wstring folder = MakeShippedFolder(folder_);
     Process p = Process::Start(folder + L"QXVSetup64.exe", L"CALLER=SETUP QUIET=YES");
     ASSERT_TRUE(p.Started());

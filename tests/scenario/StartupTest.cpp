@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "tests/scenario/ScenarioTest.h"
+#include "tests/support/Waits.h"
 
 namespace qxtest {
 namespace {
@@ -16,11 +17,14 @@ class StartupTest : public ScenarioTest {
 protected:
     // The Pad double writes its record after the launcher has ended.
     std::vector<std::wstring> WaitForPadStarts(const std::wstring& folder, size_t count) {
-        for (int i = 0; i < 100; ++i) {
-            auto starts = PadStarts(folder);
-            if (starts.size() >= count) return starts;
-            Sleep(100);
-        }
+        WaitUntil([&] { return PadStarts(folder).size() >= count; });
+        return PadStarts(folder);
+    }
+    // The Pad starts the launcher made, once no Pad of the folder runs any
+    // more: a Pad started before the launcher ended has written its record
+    // by then, so an empty record means none was started.
+    std::vector<std::wstring> FinalPadStarts(const std::wstring& folder) {
+        EXPECT_TRUE(WaitUntilNoneRuns(folder + L"Setup.exe")) << "the Pad double did not end";
         return PadStarts(folder);
     }
 };
@@ -77,15 +81,15 @@ TEST_F(StartupTest, KnownCallersAreCaseSensitiveSubstringsAndSetupWins) {
         EXPECT_NE(std::find(texts.begin(), texts.end(), "Showing Hourglass"), texts.end());
     }
     EXPECT_EQ(RecordLines(folder + L"actions-record.txt").size(), std::size(cases));
-    Sleep(500);
-    EXPECT_TRUE(PadStarts(folder).empty()) << "a known caller never starts the Pad";
+    EXPECT_TRUE(FinalPadStarts(folder).empty()) << "a known caller never starts the Pad";
 }
 
 TEST_F(StartupTest, MissingPadIsOnlyTraced) {
     const std::wstring folder = MakeLauncherFolder(folder_, kWithResourceModule | kWithRealModules);
     Process p = Process::Start(folder + L"QXVSetup64.exe", L"");
-    ASSERT_TRUE(p.Wait(kStartTimeoutMs));
-    EXPECT_EQ(FindProcessWindow(p.Id(), nullptr), nullptr);
+    bool sawWindow = false;
+    ASSERT_TRUE(WaitWatchingWindows(p, kStartTimeoutMs, sawWindow));
+    EXPECT_FALSE(sawWindow) << "no message about the missing Pad, no popup";
     auto texts = LogTexts();
     ASSERT_EQ(texts.size(), 4u);
     EXPECT_EQ(texts[3], "Pad : " + Narrow(folder) + "Setup.exe");
@@ -102,8 +106,7 @@ TEST_F(StartupTest, ArgumentTailOfAnyLengthIsHandled) {
 
     ClearLogs();
     RunToEnd(folder, filler.substr(0, 31000) + L" \t\"unbalanced CALLER=SETUP");
-    Sleep(500);
-    EXPECT_EQ(PadStarts(folder).size(), 1u) << "the switch at the end still counts";
+    EXPECT_EQ(FinalPadStarts(folder).size(), 1u) << "the switch at the end still counts";
     auto texts = LogTexts();
     ASSERT_FALSE(texts.empty());
     EXPECT_EQ(texts[0], kInside);
@@ -155,8 +158,7 @@ TEST_F(StartupTest, PendingRebootShowsTheWrappedMessageWhateverTheSwitches) {
         EXPECT_EQ(LogTexts(), std::vector<std::string>{kInside}) << "nothing after the check runs";
         EXPECT_EQ(ValueExists(HKEY_LOCAL_MACHINE, kRunKey, kRunValue), args.find(L"RUNONCE=YES") == std::wstring::npos);
     }
-    Sleep(500);
-    EXPECT_TRUE(PadStarts(folder).empty());
+    EXPECT_TRUE(FinalPadStarts(folder).empty());
 }
 
 TEST_F(StartupTest, PendingRebootWithoutResourceModuleStillTellsTheUser) {

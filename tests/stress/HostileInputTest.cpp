@@ -13,6 +13,7 @@
 #include "tests/stress/PrefixState.h"
 #include "tests/stress/StressHarness.h"
 #include "tests/support/Links.h"
+#include "tests/support/Waits.h"
 
 namespace qxstress {
 namespace {
@@ -100,11 +101,12 @@ protected:
     }
 
     std::wstring Launcher(const std::wstring& folder) const { return folder + L"QXVSetup64.exe"; }
+    void ExpectTempFolderRefused(const std::wstring& temp);
 
-    // The Pad double records its start after the launcher has ended.
+    // The Pad double records its start after the launcher has ended; once
+    // no Pad of the folder runs, its record is complete.
     std::vector<std::wstring> PadStarts(const std::wstring& folder) {
-        for (int i = 0; i < 50 && !FileExists(folder + L"pad-record.txt"); ++i) Sleep(100);
-        Sleep(100);
+        EXPECT_TRUE(WaitUntilNoneRuns(folder + L"Setup.exe")) << "the Pad double did not end";
         return RecordLines(folder + L"pad-record.txt");
     }
 
@@ -165,12 +167,19 @@ TEST_F(StressHostileInput, ArgumentTails) {
         bool installs;             // false: forwarded to the Pad
         std::wstring tail;         // what reaches the install-actions module
         bool compareTail = true;   // false when the record's own text form cannot hold it
+        std::string logged = {};   // the bytes of the "calling" record's text; empty: no such record
     };
     const std::wstring longJunk = Junk(32000, 7);
     const std::wstring bareTail(255 - prefix.size(), L'q');
     std::wstring controls;
     for (wchar_t c = 1; c < 32; ++c) controls.push_back(c);
     controls += L"\x7f";
+    // As the file shows them: each line feed stored as CRLF, a carriage
+    // return as it is.
+    const std::string controlBytes =
+        "\x01\x02\x03\x04\x05\x06\x07\x08\x09\r\n\x0b\x0c\r\x0e\x0f\x10\x11\x12\x13\x14\x15\x16\x17\x18\x19\x1a"
+        "\x1b\x1c\x1d\x1e\x1f\x7f";
+    const std::string callingText = "calling DoInstallActions: ";
     const std::vector<Case> cases = {
         {"empty", Quoted(exe), false, L""},
         {"only blanks and control characters", Quoted(exe) + L" \t\x01\x1f  ", false, L""},
@@ -178,18 +187,20 @@ TEST_F(StressHostileInput, ArgumentTails) {
         {"switch glued to the program name", Quoted(exe) + L"CALLER=SETUP", false, L""},
         {"32,000 characters, no switch", Quoted(exe) + L" " + longJunk, false, L""},
         {"leading control characters are skipped", Quoted(exe) + L"\x01\x02\x1f CALLER=SETUP \"open", true,
-         L"CALLER=SETUP \"open"},
-        {"quote before the switch", Quoted(exe) + L" \"CALLER=SETUP", true, L"\"CALLER=SETUP"},
+         L"CALLER=SETUP \"open", true, callingText + "CALLER=SETUP \"open"},
+        {"quote before the switch", Quoted(exe) + L" \"CALLER=SETUP", true, L"\"CALLER=SETUP", true,
+         callingText + "\"CALLER=SETUP"},
         {"every control character", Quoted(exe) + L" a" + controls + L"CALLER=COINSTALLER\"\"\"", true,
-         L"a" + controls + L"CALLER=COINSTALLER\"\"\""},
+         L"a" + controls + L"CALLER=COINSTALLER\"\"\"", true,
+         callingText + "a" + controlBytes + "CALLER=COINSTALLER\"\"\""},
         {"32,000 characters ending in the switch", Quoted(exe) + L" " + longJunk + L"CALLER=SETUP", true,
          longJunk + L"CALLER=SETUP"},
         {"log text of exactly 255 characters", Quoted(exe) + L" CALLER=SETUP" + bareTail.substr(12), true,
-         L"CALLER=SETUP" + bareTail.substr(12)},
+         L"CALLER=SETUP" + bareTail.substr(12), true, callingText + "CALLER=SETUP" + std::string(217, 'q')},
         {"log text of 256 characters", Quoted(exe) + L" CALLER=SETUP" + bareTail.substr(11), true,
          L"CALLER=SETUP" + bareTail.substr(11)},
         {"characters beyond 8 bits", Quoted(exe) + L" CALLER=SETUP \x00e9 \x20ac \x00ff", true,
-         L"CALLER=SETUP \x00e9 \x20ac \x00ff"},
+         L"CALLER=SETUP \x00e9 \x20ac \x00ff", true, callingText + "CALLER=SETUP \xe9 ? \xff"},
         {"lone surrogates", Quoted(exe) + L" CALLER=SETUP \xd800 \xdfff", true, L"", false},
     };
     for (const Case& c : cases) {
@@ -215,17 +226,11 @@ TEST_F(StressHostileInput, ArgumentTails) {
         EXPECT_TRUE(wellFormed);
         size_t calling = 0;
         for (const auto& r : records) calling += r.text.rfind(Narrow(prefix), 0) == 0;
-        const size_t length = prefix.size() + c.tail.size();
-        if (c.compareTail && length <= 255) {
-            // The record holds the text whole, each character as its 8-bit
-            // form or '?'; a line feed of the text is stored as CRLF.
-            std::string expected;
-            for (wchar_t ch : prefix + c.tail) {
-                if (ch == L'\n') expected += '\r';
-                expected += ch <= 0xFF ? static_cast<char>(ch) : '?';
-            }
+        if (!c.logged.empty()) {
+            // The record holds the text whole, each character up to U+00FF
+            // as that byte.
             EXPECT_EQ(calling, 1u);
-            EXPECT_EQ(CountText(records, expected), 1u) << "logged whole";
+            EXPECT_EQ(CountText(records, c.logged), 1u) << "logged whole";
         } else if (c.compareTail) {
             EXPECT_EQ(calling, 0u) << "a text of more than 255 characters leaves no record, not a cut one";
         }
@@ -243,29 +248,29 @@ TEST_F(StressHostileInput, LogLevelOfEveryTypeAndSize) {
         // The first byte alternates between a level without TRACE (0x02) and
         // one with it (0x12), so that a value read and the default of 126
         // are told apart on every other type.
-        const BYTE first = (type % 2) ? 0x02 : 0x12;
+        const bool firstHasTrace = (type % 2) == 0;
+        const BYTE first = firstHasTrace ? 0x12 : 0x02;
         const BYTE data[8] = {first, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10};
+        // Whether a run traces, by the value's size in bytes: not with no
+        // bytes (a level of 0); as the first byte says with one to four (the
+        // later bytes only set bits above every type); more than four are
+        // not read at all, and the default traces.
+        const bool traces[9] = {false, firstHasTrace, firstHasTrace, firstHasTrace, firstHasTrace,
+                                true,  true,          true,          true};
         for (DWORD size = 0; size <= 8; ++size) {
             SCOPED_TRACE("type " + std::to_string(type) + ", " + std::to_string(size) + " bytes");
             FreshCase(folder);
             ASSERT_TRUE(SetValue(HKEY_LOCAL_MACHINE, kLogLevelKey, L"LogLevel", type, data, size));
-            // Only four bytes are read: a longer value fails the query and the
-            // level is the default; a shorter one is what it holds.
-            DWORD level = 126;
-            if (size <= 4) {
-                level = 0;
-                for (DWORD i = 0; i < size; ++i) level |= static_cast<DWORD>(data[i]) << (8 * i);
-            }
             Run(folder, Quoted(Launcher(folder)));
             bool wellFormed = false;
             const auto records = AllLogRecords(&wellFormed);
             EXPECT_TRUE(wellFormed);
-            if (level & 0x10) {
-                ASSERT_FALSE(records.empty()) << "level " << level << " writes TRACE records";
+            if (traces[size]) {
+                ASSERT_FALSE(records.empty()) << "TRACE records expected";
                 EXPECT_EQ(records[0].text, "Inside QXVSetup.exe");
                 EXPECT_EQ(records.back().text, "Pad : " + Narrow(folder) + "Setup.exe") << "forwarded to the Pad";
             } else {
-                EXPECT_TRUE(records.empty()) << "level " << level << " writes no TRACE record";
+                EXPECT_TRUE(records.empty()) << "no TRACE record expected";
             }
         }
     }
@@ -567,9 +572,35 @@ TEST_F(StressHostileInput, CompanionModules) {
     }
 }
 
-TEST_F(StressHostileInput, TempFolderThatCannotBeWritten) {
+// Every kind of unusable temporary folder gives the same outcome: the
+// launcher still forwards to the Pad and still reports a package it cannot
+// read, writes no log anywhere, and leaves the folder as it was.
+void StressHostileInput::ExpectTempFolderRefused(const std::wstring& temp) {
     const std::wstring folder = MakeLauncherFolder(folder_, kInstallScenario);
     WriteActionsScript(folder, "result=0\n");
+    const Allowance allowed = ProductAllowance(temp);
+    const std::map<std::wstring, std::wstring> environment = {{L"TMP", temp}, {L"TEMP", temp}};
+    {
+        SCOPED_TRACE("forwarded to the Pad");
+        FreshCase(folder);
+        Run(folder, Quoted(Launcher(folder)), allowed, environment);
+        EXPECT_EQ(PadStarts(folder).size(), 1u) << "started without a log";
+    }
+    {
+        SCOPED_TRACE("an installation");
+        FreshCase(folder);
+        const Outcome outcome = Run(folder, Quoted(Launcher(folder)) + L" CALLER=SETUP", allowed, environment);
+        EXPECT_TRUE(outcome.messages.empty());
+        // The installer needs the temporary folder to open the package:
+        // the product's information cannot be read, which is reported.
+        EXPECT_TRUE(RecordLines(folder + L"actions-record.txt").empty()) << "no installation";
+        const std::wstring reports = ReadUtf8(folder + L"report-record.txt");
+        EXPECT_EQ(Occurrences(reports, L"message="), 1u) << "reported once";
+    }
+    EXPECT_TRUE(LogFiles().empty()) << "no log in the usual place either";
+}
+
+TEST_F(StressHostileInput, TempFolderThatCannotBeWritten) {
     const std::wstring missing = L"C:\\qxstress-no-temp\\missing\\";
     const std::wstring file = L"C:\\qxstress-temp-file";
     {
@@ -579,53 +610,34 @@ TEST_F(StressHostileInput, TempFolderThatCannotBeWritten) {
         WriteFile(h, "not a folder", 12, &n, nullptr);
         CloseHandle(h);
     }
-    struct Case {
-        const char* name;
-        std::wstring temp;
-    };
-    std::vector<Case> cases = {{"a folder that does not exist", missing}, {"a file, not a folder", file}};
-    wchar_t readOnly[MAX_PATH] = {};
-    if (GetEnvironmentVariableW(L"QX_STRESS_READONLY_DIR", readOnly, MAX_PATH)) {
-        // Only meaningful when even this driver, running as root, cannot write there.
-        const std::wstring probe = std::wstring(readOnly) + L"\\probe.txt";
-        HANDLE h = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-        if (h == INVALID_HANDLE_VALUE) {
-            cases.push_back({"a read-only folder", std::wstring(readOnly) + L"\\"});
-        } else {
-            CloseHandle(h);
-            DeleteFileW(probe.c_str());
-            std::printf("note: %s can be written here; the read-only case is left out\n", Narrow(readOnly).c_str());
-        }
-    }
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const Allowance allowed = ProductAllowance(c.temp);
-        const std::map<std::wstring, std::wstring> environment = {{L"TMP", c.temp}, {L"TEMP", c.temp}};
-        {
-            SCOPED_TRACE("forwarded to the Pad");
-            FreshCase(folder);
-            Run(folder, Quoted(Launcher(folder)), allowed, environment);
-            EXPECT_EQ(PadStarts(folder).size(), 1u) << "started without a log";
-        }
-        {
-            SCOPED_TRACE("an installation");
-            FreshCase(folder);
-            const Outcome outcome = Run(folder, Quoted(Launcher(folder)) + L" CALLER=SETUP", allowed, environment);
-            EXPECT_TRUE(outcome.messages.empty());
-            // The installer needs the temporary folder to open the package:
-            // the product's information cannot be read, which is reported.
-            EXPECT_TRUE(RecordLines(folder + L"actions-record.txt").empty()) << "no installation";
-            const std::wstring reports = ReadUtf8(folder + L"report-record.txt");
-            EXPECT_EQ(Occurrences(reports, L"message="), 1u) << "reported once";
-        }
-        EXPECT_TRUE(LogFiles().empty()) << "no log in the usual place either";
+    {
+        SCOPED_TRACE("a folder that does not exist");
+        ExpectTempFolderRefused(missing);
         EXPECT_EQ(GetFileAttributesW(L"C:\\qxstress-no-temp"), INVALID_FILE_ATTRIBUTES);
+    }
+    {
+        SCOPED_TRACE("a file, not a folder");
+        ExpectTempFolderRefused(file);
         EXPECT_EQ(ReadBytes(file), "not a folder");
-        if (c.temp.find(L"readonly") != std::wstring::npos) {
-            EXPECT_TRUE(FilesIn(c.temp).empty());
-        }
     }
     DeleteFileW(file.c_str());
+}
+
+TEST_F(StressHostileInput, TempFolderThatNotEvenThisDriverCanWrite) {
+    wchar_t readOnly[MAX_PATH] = {};
+    if (!GetEnvironmentVariableW(L"QX_STRESS_READONLY_DIR", readOnly, MAX_PATH))
+        GTEST_SKIP() << "no read-only folder was made for this run";
+    // Only meaningful when even this driver, running as root, cannot write there.
+    const std::wstring probe = std::wstring(readOnly) + L"\\probe.txt";
+    HANDLE h = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+        CloseHandle(h);
+        DeleteFileW(probe.c_str());
+        GTEST_SKIP() << Narrow(readOnly) << " can be written here: its file system lets this user write anywhere";
+    }
+    const std::wstring temp = std::wstring(readOnly) + L"\\";
+    ExpectTempFolderRefused(temp);
+    EXPECT_TRUE(FilesIn(temp).empty());
 }
 
 // A temporary folder path too long for the system must not send the log to

@@ -9,6 +9,7 @@
 
 #include "framework/Ownership.h"
 #include "tests/stress/StressHarness.h"
+#include "tests/support/Waits.h"
 
 namespace qxstress {
 namespace {
@@ -69,7 +70,7 @@ TEST_F(StressPad, MissingLauncherIsToldAndItsErrorIsTheExitCode) {
         if (!box) Sleep(100);
     }
     ASSERT_NE(box, nullptr) << "no message box; the Pad ended with " << pad.ExitCode();
-    Sleep(300);
+    ASSERT_TRUE(WaitUntil([&] { return !ControlText(box, 0xFFFF).empty(); })) << "the box shows no text";
     const std::wstring text = ControlText(box, 0xFFFF);
     EXPECT_NE(text.find(folder + L"QXVSetup64.exe"), std::wstring::npos) << Narrow(text);
     const auto reason = Words(SystemText(ERROR_FILE_NOT_FOUND));

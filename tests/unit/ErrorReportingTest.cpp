@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "diag/ErrorReporting.h"
 #include "diag/Logger.h"
+#include "framework/Ownership.h"
 #include "modules/Utilities.h"
 #include "tests/support/Files.h"
 #include "tests/support/Log.h"
@@ -17,6 +19,34 @@ using qxtest::Crlf;
 using qxtest::Narrow;
 using qxtest::ReadBytes;
 using qxtest::SystemText;
+
+// A copy of the shipped resource module whose string 15016 is text, made
+// with the system's resource update, at path; null when it cannot be made.
+HMODULE ResourceModuleWithCatalogText(const std::wstring& path, const std::wstring& text) {
+    wchar_t shipped[MAX_PATH] = {};
+    if (!SearchPathW(nullptr, L"QXVSetupRES64.dll", nullptr, MAX_PATH, shipped, nullptr) ||
+        !CopyFileW(shipped, path.c_str(), FALSE))
+        return nullptr;
+    // Strings live in blocks of sixteen, each a count and its characters:
+    // 15016 is the ninth of block 939.
+    std::vector<WORD> block;
+    for (int i = 0; i < 16; ++i) {
+        if (i != 15016 % 16) {
+            block.push_back(0);
+            continue;
+        }
+        block.push_back(static_cast<WORD>(text.size()));
+        block.insert(block.end(), text.begin(), text.end());
+    }
+    HANDLE update = BeginUpdateResourceW(path.c_str(), FALSE);
+    if (!update) return nullptr;
+    const WORD english = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+    const bool updated = UpdateResourceW(update, RT_STRING, MAKEINTRESOURCEW(15016 / 16 + 1), english, block.data(),
+                                         static_cast<DWORD>(block.size() * sizeof(WORD)));
+    if (!EndUpdateResourceW(update, !updated) || !updated) return nullptr;
+    return LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE | LOAD_LIBRARY_AS_DATAFILE);
+}
+
 
 class ErrorReportingTest : public ::testing::Test {
 protected:
@@ -68,7 +98,28 @@ TEST_F(ErrorReportingTest, ReportMessageComesFromTheCatalogOrTheSystem) {
     const std::wstring fileNotFound = ReportMessageFor(2, resModule_);
     EXPECT_FALSE(fileNotFound.empty());
     EXPECT_TRUE(ReportMessageFor(0x20001234, resModule_).empty());
-    EXPECT_LE(ReportMessageFor(2, nullptr).size(), 511u);
+}
+
+TEST_F(ErrorReportingTest, ACatalogTextLongerThanTheMessageIsCutTo511Characters) {
+    // 600 characters, each telling its place, so the cut shows where it fell.
+    std::wstring text;
+    for (int i = 0; i < 600; ++i) text.push_back(static_cast<wchar_t>(L'a' + i % 26));
+    const std::wstring path = qxtest::ProgramFolder() + L"qx-long-catalog.dll";
+    qx::UniqueModule module(ResourceModuleWithCatalogText(path, text));
+    ASSERT_TRUE(module) << "could not make the resource module";
+    std::wstring stored;
+    Utilities::Instance()->LoadStringMV(stored, module.get(), 15016);
+    ASSERT_EQ(stored, text) << "the module holds the whole text";
+
+    EXPECT_EQ(ReportMessageFor(kErrorFromCatalog, module.get()), text.substr(0, 511));
+    // And the reporting module is handed exactly that.
+    UseReporter(L"reporter");
+    SetReportingContext(module.get(), false);
+    ReportError(InstallErrorException(kErrorFromCatalog));
+    SetReportingContext(resModule_, false);
+    EXPECT_EQ(ReadBytes(record_), "message=" + std::string(text.begin(), text.begin() + 511) + "|args=0,0\n");
+    module.reset();
+    DeleteFileW(path.c_str());
 }
 
 TEST_F(ErrorReportingTest, ReportGoesToTheModuleBesideTheProgram) {
@@ -98,6 +149,9 @@ TEST_F(ErrorReportingTest, ModuleMissingOrUnusableIsLoggedNeverCalledThrough) {
         ReportError(InstallErrorException(2));   // must not crash
         const std::string log = Log();
         EXPECT_NE(log.find("GetErrorInterface"), std::string::npos) << "an ERROR record names the problem";
+        // The double without the export has another one that records when
+        // called: taking any export but GetErrorInterface by its name (the
+        // first by number, say) would leave a record.
         EXPECT_EQ(ReadBytes(record_), "");
         EXPECT_EQ(GetModuleHandleW(module_.c_str()), nullptr);
         DeleteFileW(module_.c_str());

@@ -33,13 +33,16 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
     }
 }
-void Pump(DWORD ms) { PumpUntil([] { return false; }, ms); }
 
 // Start notifications the control posts to its parent: a clip began to play.
 int g_starts = 0;
+// Background colour requests the control sends its parent: it is erasing
+// itself before a repaint.
+int g_erasures = 0;
 
 INT_PTR CALLBACK PopupProc(HWND, UINT message, WPARAM wParam, LPARAM) {
     if (message == WM_COMMAND && HIWORD(wParam) == ACN_START) ++g_starts;
+    if (message == WM_CTLCOLORSTATIC) ++g_erasures;
     return FALSE;
 }
 
@@ -101,10 +104,17 @@ protected:
         Start(&popup_);
         return PumpUntil([&] { return g_starts > starts; }, 10000) ? Control() : nullptr;
     }
-    bool ChangesWithin(DWORD ms) {
+    // Whether what the control shows changes from now on, looked at until
+    // it does or a generous limit passes.
+    bool Changes() {
         const Pixels before = Capture(Control());
-        Pump(ms);
-        return Capture(Control()).data != before.data;
+        return PumpUntil([&] { return Capture(Control()).data != before.data; }, 10000);
+    }
+    // Whether the clip starts playing while it is watched for ms: that
+    // nothing starts can only be told by watching for a while.
+    bool StartsWhileWatched(DWORD ms) {
+        const int starts = g_starts;
+        return PumpUntil([&] { return g_starts > starts; }, ms);
     }
     std::string Log() const { return log_.Bytes(); }
 
@@ -128,7 +138,7 @@ TEST_F(HourglassTest, ControlFillsTheClientAreaPlaysCentredAndStopsOnWmUser1) {
     MapWindowPoints(nullptr, popup_.m_hWnd, reinterpret_cast<POINT*>(&placed), 2);
     EXPECT_TRUE(EqualRect(&client, &placed));
 
-    EXPECT_TRUE(ChangesWithin(500)) << "the clip plays";
+    EXPECT_TRUE(Changes()) << "the clip plays";
     // What is drawn (not the corner's background) lies in the 80 x 80 square
     // at the centre.
     const Pixels p = Capture(control);
@@ -163,25 +173,35 @@ TEST_F(HourglassTest, QuitPostedToTheThreadIsAnOrderlyStop) {
 TEST_F(HourglassTest, PlayCommandsKeepTheThreadRunning) {
     HWND control = StartAndWaitForPlay();
     ASSERT_NE(control, nullptr);
+    // The first frame as the control itself shows it: stopped and put there
+    // by sent messages, done once the calls return.
     SendMessageW(control, ACM_STOP, 0, 0);
-    PostMessageW(control, WM_USER + 3, 0, 0);
-    Pump(200);
+    SendMessageW(control, ACM_PLAY, 0, MAKELPARAM(0, 0));
     const Pixels first = Capture(control);
-    EXPECT_FALSE(ChangesWithin(500)) << "the first frame stays";
 
-    const int starts = g_starts;
+    int starts = g_starts;
     PostThreadMessageW(threadId_, WM_USER + 2, 0, 0);
-    EXPECT_TRUE(PumpUntil([&] { return g_starts > starts; }, 5000)) << "played again";
-    EXPECT_TRUE(ChangesWithin(500));
+    EXPECT_TRUE(PumpUntil([&] { return g_starts > starts; }, 10000)) << "played again";
+    EXPECT_TRUE(Changes());
     SendMessageW(control, ACM_STOP, 0, 0);
     EXPECT_NE(Capture(control).data, first.data) << "stopped some frames on";
+    // The first frame is drawn, then the control erased and painted again
+    // (the erasure asks this thread for the background): done once it shows
+    // that frame after the erasure. It stays: no play starts, and the
+    // first frame is what is shown at the end.
+    const int erasures = g_erasures;
     PostMessageW(control, WM_USER + 3, 0, 0);
-    Pump(200);
-    EXPECT_EQ(Capture(control).data, first.data) << "back at the first frame";
+    EXPECT_TRUE(PumpUntil([&] { return g_erasures > erasures && Capture(control).data == first.data; }, 10000))
+        << "back at the first frame";
+    EXPECT_FALSE(StartsWhileWatched(500)) << "the first frame stays";
+    EXPECT_TRUE(PumpUntil([&] { return Capture(control).data == first.data; }, 10000)) << "the first frame stays";
 
+    // Showing the last frame and playing again leave the thread running; the
+    // start of the play tells that both were handled.
+    starts = g_starts;
     PostMessageW(control, WM_USER + 4, 0, 0);
     PostMessageW(control, WM_USER + 2, 0, 0);
-    Pump(300);
+    EXPECT_TRUE(PumpUntil([&] { return g_starts > starts; }, 10000)) << "played after the last frame";
     EXPECT_EQ(WaitForExit(0), static_cast<DWORD>(STILL_ACTIVE));
     EXPECT_TRUE(IsWindow(control));
     PostMessageW(control, WM_USER + 1, 0, 0);
@@ -248,22 +268,47 @@ TEST(AnimateCtrl, WrapperOwnsItsOneWindow) {
 }
 
 TEST(HourglassResources, LaunchersCarryTheTemplateAndIconAndOnlyTheProductTheClip) {
-    // DLGTEMPLATEEX of 102: version 1, signature, help id, extended style,
-    // style, no controls, 0 0 93 80, no menu, default class, no title, 8 point,
-    // weight 0, not italic, character set 1, "MS Shell Dlg".
-    const std::vector<WORD> dialog = {1, 0xFFFF, 0, 0, 0, 0, 0x0848, 0x9080, 0, 0, 0, 93, 80, 0, 0, 0, 8, 0,
-                                      0x0100, 'M', 'S', ' ', 'S', 'h', 'e', 'l', 'l', ' ', 'D', 'l', 'g', 0};
     const std::vector<std::pair<int, int>> icons = {{16, 4}, {16, 8}, {16, 32}, {32, 4}, {32, 8},
                                                     {32, 32}, {48, 4}, {48, 8}, {48, 32}};
     for (const wchar_t* launcher : {L"..\\product\\QXVSetup64.exe", L"noclip\\QXVSetup64.exe"}) {
         SCOPED_TRACE(std::string(launcher, launcher + wcslen(launcher)));
         HMODULE module = LauncherResources(launcher);
         ASSERT_NE(module, nullptr);
+
+        // The window that template 102 makes, as the system makes it: a
+        // visible popup with a thin border and no caption or title, centred,
+        // 93 by 80 dialog units of 8-point "MS Shell Dlg", with no controls.
         HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(102), RT_DIALOG);
         ASSERT_NE(found, nullptr);
-        ASSERT_GE(SizeofResource(module, found), dialog.size() * 2);
-        const auto* words = static_cast<const WORD*>(LockResource(LoadResource(module, found)));
-        EXPECT_EQ(std::vector<WORD>(words, words + dialog.size()), dialog);
+        HWND popup = CreateDialogIndirectParamW(GetModuleHandleW(nullptr),
+                                                static_cast<LPCDLGTEMPLATEW>(LockResource(LoadResource(module, found))),
+                                                nullptr, PopupProc, 0);
+        ASSERT_NE(popup, nullptr);
+        const LONG style = GetWindowLongW(popup, GWL_STYLE);
+        EXPECT_TRUE(style & WS_POPUP);
+        EXPECT_TRUE(IsWindowVisible(popup));
+        EXPECT_EQ(style & WS_CAPTION, static_cast<LONG>(WS_BORDER)) << "a thin border, no caption";
+        EXPECT_FALSE(style & (WS_SYSMENU | WS_THICKFRAME));
+        EXPECT_EQ(GetWindowTextLengthW(popup), 0);
+        EXPECT_EQ(GetWindow(popup, GW_CHILD), nullptr) << "no controls";
+        RECT units = {0, 0, 93, 80};
+        MapDialogRect(popup, &units);
+        RECT client = {};
+        GetClientRect(popup, &client);
+        EXPECT_EQ(client.right, units.right);
+        EXPECT_EQ(client.bottom, units.bottom);
+        RECT window = {};
+        GetWindowRect(popup, &window);
+        EXPECT_NEAR((window.left + window.right) / 2, GetSystemMetrics(SM_CXSCREEN) / 2, 1);
+        EXPECT_NEAR((window.top + window.bottom) / 2, GetSystemMetrics(SM_CYSCREEN) / 2, 1);
+        LOGFONTW font = {};
+        ASSERT_TRUE(GetObjectW(reinterpret_cast<HFONT>(SendMessageW(popup, WM_GETFONT, 0, 0)), sizeof font, &font));
+        EXPECT_STREQ(font.lfFaceName, L"MS Shell Dlg");
+        HDC screen = GetDC(nullptr);
+        EXPECT_EQ(font.lfHeight, -MulDiv(8, GetDeviceCaps(screen, LOGPIXELSY), 72)) << "8 point";
+        ReleaseDC(nullptr, screen);
+        EXPECT_FALSE(font.lfItalic);
+        DestroyWindow(popup);
 
         found = FindResourceW(module, MAKEINTRESOURCEW(128), RT_GROUP_ICON);
         ASSERT_NE(found, nullptr);

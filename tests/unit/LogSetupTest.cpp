@@ -74,7 +74,12 @@ TEST_F(LogSetupTest, InitializeOrsTheLevelIntoTheMask) {
     SetLevelValue(REG_DWORD, &sixteen, 4);
     wchar_t path[MAX_PATH] = {};
     InitializeLog(path);
-    EXPECT_EQ(CLogger::Instance().Level(), 16u);
+    EXPECT_EQ(CLogger::Instance().Level(), 16u) << "the value read, not the default beside it";
+    // Bits already in the mask stay: the level is added, not put in their place.
+    CLogger::Instance().Reset();
+    CLogger::Instance().AddLevel(LOGTYPE_ERROR);
+    InitializeLog(path);
+    EXPECT_EQ(CLogger::Instance().Level(), 0x12u);
 }
 
 }  // namespace

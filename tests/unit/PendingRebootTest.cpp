@@ -18,11 +18,21 @@ TEST(Utilities, LoadsStringsOfTheResourceModule) {
     ASSERT_NE(ResourceModule(), nullptr) << "QXVSetupRES64.dll on the search path";
     Utilities* u = Utilities::Instance();
     EXPECT_EQ(u, Utilities::Instance());
+    // Each string as the system reads it from the module.
+    const auto systemText = [](unsigned id) {
+        const wchar_t* text = nullptr;
+        const int n = LoadStringW(ResourceModule(), id, reinterpret_cast<LPWSTR>(&text), 0);
+        return n > 0 ? std::wstring(text, static_cast<size_t>(n)) : std::wstring();
+    };
+    ASSERT_FALSE(systemText(15002).empty());
+    ASSERT_FALSE(systemText(15016).empty());
+    ASSERT_NE(systemText(15002), systemText(15016));
     std::wstring text = L"old";
-    EXPECT_GT(u->LoadStringMV(text, ResourceModule(), 15002), 0u);
+    EXPECT_EQ(u->LoadStringMV(text, ResourceModule(), 15002), systemText(15002).size());
+    EXPECT_EQ(text, systemText(15002)) << "the whole string, in place of what the string held";
     EXPECT_NE(text.find(L"%n"), std::wstring::npos);
-    EXPECT_GT(u->LoadStringMV(text, ResourceModule(), 15016), 0u);
-    EXPECT_NE(text, L"old");
+    EXPECT_EQ(u->LoadStringMV(text, ResourceModule(), 15016), systemText(15016).size());
+    EXPECT_EQ(text, systemText(15016));
     EXPECT_EQ(u->LoadStringMV(text, ResourceModule(), 4242), 0u);
     EXPECT_TRUE(text.empty());
     EXPECT_EQ(u->LoadStringMV(text, nullptr, 15002), 0u) << "the test program has no such string";

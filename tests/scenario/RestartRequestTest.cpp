@@ -1,0 +1,163 @@
+// Installations that end asking for a restart (3010, 3011) when the launcher
+// cannot arrange the whole restart cycle: when its cache may not be used,
+// so no resume entry can be written, and when its process may not shut the
+// machine down. The caller learns of the needed restart from the exit code
+// either way; the machine is never left in a state that resumes from a
+// cache that is not there. A restart that really happens is driven from
+// outside the prefix (RestartWithoutResume.cmake); these cases keep the
+// prefix running.
+#include "tests/scenario/ScenarioTest.h"
+
+#include <msi.h>
+#include <msiquery.h>
+
+#include <algorithm>
+
+#include "framework/Ownership.h"
+#include "tests/support/Waits.h"
+
+namespace qxtest {
+namespace {
+
+using MsiHandle = qx::UniqueMsiHandle<MsiCloseHandle>;
+
+size_t ErrorsStartingWith(const std::string& prefix) {
+    const auto errors = LogTexts("ERROR");
+    return static_cast<size_t>(std::count_if(errors.begin(), errors.end(),
+                                             [&](const std::string& e) { return e.rfind(prefix, 0) == 0; }));
+}
+
+// The test package with another product name: an installation like any
+// other, but the cache folder it names is not the product's own.
+bool PutPackageNamed(const std::wstring& folder, const std::wstring& productName) {
+    const std::wstring path = folder + L"QXPRP4005.msi";
+    if (!CopyFileW((FixturesDir() + L"QXPRP4005.msi").c_str(), path.c_str(), FALSE)) return false;
+    MsiHandle db;
+    if (MsiOpenDatabaseW(path.c_str(), MSIDBOPEN_TRANSACT, db.put()) != ERROR_SUCCESS) return false;
+    const std::wstring query =
+        L"UPDATE `Property` SET `Value`='" + productName + L"' WHERE `Property`='ProductName'";
+    MsiHandle view;
+    return MsiDatabaseOpenViewW(db.get(), query.c_str(), view.put()) == ERROR_SUCCESS &&
+           MsiViewExecute(view.get(), 0) == ERROR_SUCCESS && MsiDatabaseCommit(db.get()) == ERROR_SUCCESS;
+}
+
+bool HasPrivilege(HANDLE token, const LUID& privilege) {
+    DWORD size = 0;
+    GetTokenInformation(token, TokenPrivileges, nullptr, 0, &size);
+    std::vector<BYTE> buffer(size);
+    if (!GetTokenInformation(token, TokenPrivileges, buffer.data(), size, &size)) return true;   // assume the worst
+    const auto* privileges = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer.data());
+    for (DWORD i = 0; i < privileges->PrivilegeCount; ++i) {
+        const LUID& luid = privileges->Privileges[i].Luid;
+        if (luid.LowPart == privilege.LowPart && luid.HighPart == privilege.HighPart) return true;
+    }
+    return false;
+}
+
+// A launcher started with this program's rights less the shutdown
+// privilege, as a person's process that was not given it.
+struct LimitedLauncher {
+    qx::UniqueHandle process;
+    qx::UniqueHandle thread;
+};
+
+LimitedLauncher StartWithoutShutdownPrivilege(const std::wstring& exe, const std::wstring& args) {
+    LimitedLauncher launcher;
+    LUID shutdown = {};
+    qx::UniqueHandle own;
+    qx::UniqueHandle limited;
+    if (!LookupPrivilegeValueW(nullptr, SE_SHUTDOWN_NAME, &shutdown) ||
+        !OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, own.put()))
+        return launcher;
+    LUID_AND_ATTRIBUTES removed = {shutdown, 0};
+    if (!CreateRestrictedToken(own.get(), 0, 0, nullptr, 1, &removed, 0, nullptr, limited.put())) return launcher;
+    std::wstring commandLine = L"\"" + exe + L"\" " + args;
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessAsUserW(limited.get(), exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                              CREATE_SUSPENDED, nullptr, nullptr, &si, &pi))
+        return launcher;
+    launcher.process.reset(pi.hProcess);
+    launcher.thread.reset(pi.hThread);
+    // Only a process that truly lacks the privilege may go on: one that has
+    // it would restart the prefix this test runs in.
+    qx::UniqueHandle token;
+    if (!OpenProcessToken(pi.hProcess, TOKEN_QUERY, token.put()) || HasPrivilege(token.get(), shutdown)) {
+        TerminateProcess(pi.hProcess, 99);
+        launcher.process.reset();
+        launcher.thread.reset();
+    }
+    return launcher;
+}
+
+class RestartRequestTest : public ScenarioTest {
+protected:
+    void TearDown() override {
+        DeleteValue(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue);
+        DeleteKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Selkirk-Vane\\Installed Products\\" + std::wstring(kProductGuid));
+        RemoveCache();
+    }
+};
+
+TEST_F(RestartRequestTest, WithoutAUsableCacheTheRestartIsLeftToTheCallerWithNoResumeEntry) {
+    for (const int result : {3010, 3011}) {
+        SCOPED_TRACE("result " + std::to_string(result));
+        ClearLogs();
+        const std::wstring folder = MakeLauncherFolder(folder_, kInstallScenario & ~kWithPackage);
+        ASSERT_TRUE(PutPackageNamed(folder, L"QX Prism P4000 Series Preview"));
+        WriteActionsScript(folder, "result=" + std::to_string(result) + "\nlist_cache=1\n");
+        Process p = Process::Start(folder + L"QXVSetup64.exe", L"CALLER=SETUP QUIET=YES NORESTART=YES");
+        ASSERT_TRUE(p.Started());
+        ASSERT_TRUE(p.Wait(kStartTimeoutMs)) << "the launcher did not end";
+        EXPECT_EQ(p.ExitCode(), static_cast<DWORD>(result)) << "the caller is told a restart is needed";
+
+        const auto calls = RecordLines(folder + L"actions-record.txt");
+        ASSERT_EQ(calls.size(), 1u) << "the installation ran";
+        EXPECT_EQ(RecordField(calls[0], L"cache").find(L"QXVSetup64.exe"), std::wstring::npos) << "nothing cached";
+        EXPECT_EQ(ErrorsStartingWith("Install source cache not used: "), 1u);
+        EXPECT_FALSE(ValueExists(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue))
+            << "no entry that would start a launcher that is not there";
+        EXPECT_FALSE(FileExists(CacheFolder() + L"QXVSetup64.exe"));
+        const auto texts = LogTexts("TRACE");
+        EXPECT_TRUE(Contains(texts, "Reboot required"));
+        EXPECT_TRUE(Contains(texts, "Restart left to the caller (NORESTART=YES)"));
+        EXPECT_FALSE(Contains(texts, "In RebootSystemNow"));
+    }
+}
+
+TEST_F(RestartRequestTest, WithoutTheShutdownPrivilegeTheMachineStaysUpAndTheResumeStands) {
+    for (const int result : {3010, 3011}) {
+        SCOPED_TRACE("result " + std::to_string(result));
+        ClearLogs();
+        RemoveCache();
+        DeleteValue(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue);
+        const std::wstring folder = MakeLauncherFolder(folder_, kInstallScenario);
+        WriteActionsScript(folder, "result=" + std::to_string(result) + "\n");
+        LimitedLauncher launcher = StartWithoutShutdownPrivilege(folder + L"QXVSetup64.exe", L"CALLER=SETUP");
+        ASSERT_TRUE(launcher.process) << "could not start a launcher without the shutdown privilege";
+        ResumeThread(launcher.thread.get());
+        ASSERT_EQ(WaitForSingleObject(launcher.process.get(), kHangGuardMs), WAIT_OBJECT_0)
+            << "the launcher did not end";
+        // This test still runs: the prefix was not restarted.
+        DWORD code = STILL_ACTIVE;
+        GetExitCodeProcess(launcher.process.get(), &code);
+        EXPECT_EQ(code, static_cast<DWORD>(result)) << "the caller is told a restart is needed";
+
+        EXPECT_EQ(RecordLines(folder + L"actions-record.txt").size(), 1u) << "the installation ran";
+        const auto texts = LogTexts("TRACE");
+        EXPECT_TRUE(Contains(texts, "Reboot required"));
+        EXPECT_TRUE(Contains(texts, "In RebootSystemNow")) << "a restart was asked for";
+        EXPECT_FALSE(Contains(texts, "Exiting RebootSystemNow")) << "and not made";
+        // Whoever restarts the machine next resumes the installation.
+        wchar_t command[MAX_PATH] = {};
+        DWORD bytes = sizeof command;
+        ASSERT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue, RRF_RT_REG_SZ, nullptr, command, &bytes),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(std::wstring(command), L"\"" + CacheFolder() + L"QXVSetup64.exe\" AFTERREBOOT=YES CALLER=SETUP");
+        EXPECT_TRUE(FileExists(CacheFolder() + L"QXVSetup64.exe")) << "the cache stays for the resume";
+    }
+}
+
+}  // namespace
+}  // namespace qxtest
