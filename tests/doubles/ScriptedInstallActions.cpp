@@ -45,18 +45,13 @@ std::wstring ScriptFolder() {
 }
 
 void ListFiles(const std::wstring& folder, const std::wstring& prefix, std::wstring& out) {
-    WIN32_FIND_DATAW fd;
-    const qx::UniqueFind search(FindFirstFileW((folder + L"*").c_str(), &fd));
-    if (!search) return;
-    do {
-        const std::wstring name = fd.cFileName;
-        if (name == L"." || name == L"..") continue;
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+    for (const std::wstring& name : qxtest::FilesIn(folder)) {
+        const DWORD attributes = GetFileAttributesW((folder + name).c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
             ListFiles(folder + name + L"\\", prefix + name + L"\\", out);
-        } else {
+        else
             out += prefix + name + L";";
-        }
-    } while (FindNextFileW(search.get(), &fd));
+    }
 }
 
 std::wstring CacheListing() {

@@ -73,7 +73,7 @@ protected:
         log_ = folder_ + L"setup.log";
     }
     void TearDown() override {
-        if (module_) FreeLibrary(module_);
+        module_.reset();
         CLogger::Instance().Reset();
     }
 
@@ -82,19 +82,30 @@ protected:
         CreateDirectoryW(folder.c_str(), nullptr);
         const std::wstring path = folder + kModule;
         EXPECT_TRUE(CopyFileW((product_ + kModule).c_str(), path.c_str(), FALSE));
-        module_ = LoadLibraryW(path.c_str());
-        EXPECT_NE(module_, nullptr);
+        module_.reset(LoadLibraryW(path.c_str()));
+        EXPECT_TRUE(module_) << "not loaded";
         wchar_t loaded[MAX_PATH] = {};
-        GetModuleFileNameW(module_, loaded, MAX_PATH);
+        GetModuleFileNameW(module_.get(), loaded, MAX_PATH);
         EXPECT_EQ(_wcsicmp(loaded, path.c_str()), 0) << Narrow(loaded);
         auto fn = reinterpret_cast<DoInstallActionsFn>(
-            reinterpret_cast<void*>(GetProcAddress(module_, "DoInstallActions")));
+            reinterpret_cast<void*>(GetProcAddress(module_.get(), "DoInstallActions")));
         EXPECT_NE(fn, nullptr);
         return fn;
     }
     void PutPackage(const std::wstring& folder, const std::wstring& from = L"") {
         CreateDirectoryW(folder.c_str(), nullptr);
         ASSERT_TRUE(CopyFileW((from.empty() ? product_ + kPackage : from).c_str(), (folder + kPackage).c_str(), FALSE));
+    }
+    // The module loaded from the fixture folder with the package beside it,
+    // after one installation from there, with one installed file deleted
+    // since; null when any of that failed.
+    DoInstallActionsFn InstalledOnceWithAFileMissing() {
+        auto install = Load(folder_);
+        if (!install) return nullptr;
+        PutPackage(folder_);
+        EXPECT_EQ(install(L"CALLER=SETUP", nullptr, log_.c_str(), 0), 0) << "the first installation";
+        EXPECT_TRUE(DeleteFileW((std::wstring(kInstallDir) + L"readme.txt").c_str()));
+        return HasFailure() ? nullptr : install;
     }
     void ExpectInstalledFiles() {
         EXPECT_EQ(ProductState(), INSTALLSTATE_DEFAULT);
@@ -106,7 +117,7 @@ protected:
     }
 
     std::wstring product_, demo_, sources_, folder_, log_;
-    HMODULE module_ = nullptr;
+    qx::UniqueModule module_;
 };
 
 using InstallActionsTest = ProductTest;
@@ -192,11 +203,8 @@ TEST_F(InstallActionsTest, ReleasesTheLockJustBeforeTheInstallersProgressDialog)
 }
 
 TEST_F(InstallActionsTest, ASecondCallRepairsTheInstalledProduct) {
-    auto install = Load(folder_);
+    auto install = InstalledOnceWithAFileMissing();
     ASSERT_NE(install, nullptr);
-    PutPackage(folder_);
-    ASSERT_EQ(install(L"CALLER=SETUP", nullptr, log_.c_str(), 0), 0);
-    ASSERT_TRUE(DeleteFileW((std::wstring(kInstallDir) + L"readme.txt").c_str()));
 
     HeldLock held;
     EXPECT_EQ(install(L"CALLER=SETUP", &held.lock, log_.c_str(), 0), 0);
@@ -205,12 +213,9 @@ TEST_F(InstallActionsTest, ASecondCallRepairsTheInstalledProduct) {
 }
 
 TEST_F(InstallActionsTest, AfterTheRestartAnInstalledProductIsLeftAlone) {
-    auto install = Load(folder_);
+    auto install = InstalledOnceWithAFileMissing();
     ASSERT_NE(install, nullptr);
-    PutPackage(folder_);
-    ASSERT_EQ(install(L"CALLER=SETUP", nullptr, log_.c_str(), 0), 0);
     // Neither a missing file nor a missing package matters: no installer runs.
-    ASSERT_TRUE(DeleteFileW((std::wstring(kInstallDir) + L"readme.txt").c_str()));
     ASSERT_TRUE(DeleteFileW((folder_ + kPackage).c_str()));
 
     HeldLock held;

@@ -87,12 +87,10 @@ TEST_F(GuardTest, InProgressKeyAloneIsOnlyLogged) {
 
 TEST_F(GuardTest, AnotherLauncherKeepsItsOwnershipAndThisOneRefuses) {
     // The other launcher is a real one, held inside its installation.
-    const std::wstring folder = MakeLauncherFolder(folder_, kInstallScenario);
-    WriteActionsScript(folder, "result=0\npause_before_unlock=1\n");
     const ActionsPause inInstallation(kPauseBeforeUnlock);
-    Process other = Process::Start(folder + L"QXVSetup64.exe", L"CALLER=SETUP");
-    ASSERT_TRUE(other.Started());
-    ASSERT_TRUE(inInstallation.Reached(kHangGuardMs)) << "the other launcher did not reach its installation";
+    Process other = StartHeldInModule("result=0\npause_before_unlock=1\n", inInstallation, L"CALLER=SETUP");
+    ASSERT_FALSE(HasFailure());
+    const std::wstring& folder = folder_;
     ASSERT_TRUE(InstallMutexOwnedElsewhere()) << "the other launcher does not hold the guard while it installs";
 
     EXPECT_EQ(GuardLines(ExpectRefusal(folder)), std::vector<std::string>{kOwnLine});

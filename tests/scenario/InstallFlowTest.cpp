@@ -78,17 +78,15 @@ TEST_F(InstallFlowTest, SuccessWithThePackageBesideTheLauncher) {
 }
 
 TEST_F(InstallFlowTest, WorkerEndingWithTheLockHeldEndsTheDialogWithCancel) {
-    const std::wstring folder = MakeLauncherFolder(folder_, kInstallScenario);
     // The worker is held at its end, the lock still held, until the dialog
     // is seen watching it.
-    WriteActionsScript(folder, "result=0\nunlock=0\npause_after_unlock=1\n");
     const ActionsPause workerEnding(kPauseAfterUnlock);
-    Process p = Process::Start(folder + L"QXVSetup64.exe", L"CALLER=COINSTALLER");
-    ASSERT_TRUE(workerEnding.Reached(kHangGuardMs)) << "the module was never called";
+    Process p = StartHeldInModule("result=0\nunlock=0\npause_after_unlock=1\n", workerEnding, L"CALLER=COINSTALLER");
+    ASSERT_FALSE(HasFailure());
     EXPECT_TRUE(WaitUntil([&] { return HasVisibleWindow(p.Id()); })) << "the hourglass is still wanted";
     workerEnding.Go();
     ASSERT_TRUE(p.Wait(kStartTimeoutMs));
-    ASSERT_EQ(Calls(folder).size(), 1u);
+    ASSERT_EQ(Calls(folder_).size(), 1u);
     auto texts = LogTexts("TRACE");
     EXPECT_FALSE(Contains(texts, "Lock removed from UI MUTEX"));
     EXPECT_TRUE(InOrder(texts, {"Exiting MsiThreadproc", "Exiting QXVSetup.exe"}));
@@ -186,11 +184,9 @@ TEST_F(InstallFlowTest, UnreadablePackageEndsTheFirstTickWithAReport) {
 }
 
 TEST_F(InstallFlowTest, EscapeWhileTheWorkerRunsChangesNothing) {
-    const std::wstring folder = MakeLauncherFolder(folder_, kInstallScenario);
-    WriteActionsScript(folder, "result=0\npause_before_unlock=1\n");
     const ActionsPause inModule(kPauseBeforeUnlock);
-    Process p = Process::Start(folder + L"QXVSetup64.exe", L"CALLER=SETUP");
-    ASSERT_TRUE(inModule.Reached(kHangGuardMs)) << "the worker did not reach the module";
+    Process p = StartHeldInModule("result=0\npause_before_unlock=1\n", inModule, L"CALLER=SETUP");
+    ASSERT_FALSE(HasFailure());
     HWND popup = nullptr;
     ASSERT_TRUE(WaitUntil([&] {
         const auto shown = VisibleWindowsOf(p.Id(), L"#32770");
@@ -208,7 +204,7 @@ TEST_F(InstallFlowTest, EscapeWhileTheWorkerRunsChangesNothing) {
 
     inModule.Go();
     ASSERT_TRUE(p.Wait(kStartTimeoutMs));
-    auto calls = Calls(folder);
+    auto calls = Calls(folder_);
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(RecordField(calls[0], L"unlocked"), L"1") << "the module's unlock landed";
     // Still watching after the Escape: the dialog saw the module let go and

@@ -4,7 +4,9 @@
 // gives it a fixture folder of its own.
 #include <gtest/gtest.h>
 
+#include "tests/support/ActionsPause.h"
 #include "tests/support/Harness.h"
+#include "tests/support/Waits.h"
 
 namespace qxtest {
 
@@ -23,6 +25,20 @@ protected:
         Process p = Process::Start(folder + kLauncherFile64, args);
         ASSERT_TRUE(p.Started());
         ASSERT_TRUE(p.Wait(kStartTimeoutMs)) << "the launcher did not end";
+    }
+
+    // Makes the fixture folder with the install-actions double, whose script
+    // pauses it (the pause object is made by the caller before), starts the
+    // launcher there with args and waits until the double has reached the
+    // pause. The process is not started when the folder could not be made;
+    // a failure names what did not happen.
+    Process StartHeldInModule(const std::string& script, const ActionsPause& pause, const std::wstring& args) {
+        const std::wstring folder = MakeLauncherFolder(folder_, kInstallScenario);
+        WriteActionsScript(folder, script);
+        Process p = Process::Start(folder + kLauncherFile64, args);
+        EXPECT_TRUE(p.Started()) << "the launcher did not start";
+        EXPECT_TRUE(p.Started() && pause.Reached(kHangGuardMs)) << "the launcher did not reach the module";
+        return p;
     }
 
     // What the recording Pad was started with, one line per start.

@@ -19,15 +19,13 @@ inline constexpr wchar_t kInProgressKey[] = L"Software\\Microsoft\\Windows\\Curr
 inline constexpr wchar_t kUserShellFoldersKey[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
 inline constexpr wchar_t kShellFoldersKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
-inline constexpr wchar_t kCommonAppDataValue[] = L"Common AppData";
-inline constexpr wchar_t kCommonAppDataDefault[] = L"%ProgramData%";
+inline constexpr wchar_t kCommonAppDataValue[] = L"Common AppData", kCommonAppDataDefault[] = L"%ProgramData%";
 
 // Wine's per-program settings for the launcher (HKCU): a test that makes
 // it prefer a planted DLL over Wine's own writes its DllOverrides here.
 inline constexpr wchar_t kLauncherAppDefaultsKey[] = L"Software\\Wine\\AppDefaults\\QXVSetup64.exe";
 
 // Captions: the launcher's message boxes and the installer's disc prompt.
-inline constexpr wchar_t kLauncherCaption[] = L"QXVSetup64";
-inline constexpr wchar_t kDiscPromptCaption[] = L"Files Needed";
+inline constexpr wchar_t kLauncherCaption[] = L"QXVSetup64", kDiscPromptCaption[] = L"Files Needed";
 
 }  // namespace qxtest
