@@ -6,11 +6,11 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/stress/StressHarness.h"
+#include "tests/support/Harness.h"
 #include "tests/support/ActionsPause.h"
 #include "tests/support/Waits.h"
 
-namespace qxstress {
+namespace qxtest {
 namespace {
 
 constexpr int kLaunchers = 10;
@@ -98,4 +98,4 @@ TEST(StressLaunchers, TenStartedAtOnceOneInstallsTheOthersAreRefused) {
 }
 
 }  // namespace
-}  // namespace qxstress
+}  // namespace qxtest

@@ -6,12 +6,12 @@
 // launcher as well, are never loaded either.
 #include <gtest/gtest.h>
 
-#include "tests/stress/StressHarness.h"
+#include "tests/support/Harness.h"
 
 #include <psapi.h>
 #include <shlobj.h>
 
-namespace qxstress {
+namespace qxtest {
 namespace {
 
 constexpr wchar_t kRoot[] = L"C:\\qxtest\\StressDllPlanting\\";
@@ -207,4 +207,4 @@ TEST_F(StressDllPlanting, SystemDllsComeOnlyFromTheSystemFolder) {
 }
 
 }  // namespace
-}  // namespace qxstress
+}  // namespace qxtest

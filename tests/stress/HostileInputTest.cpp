@@ -11,11 +11,11 @@
 #include <gtest/gtest.h>
 
 #include "tests/stress/PrefixState.h"
-#include "tests/stress/StressHarness.h"
+#include "tests/support/Harness.h"
 #include "tests/support/Links.h"
 #include "tests/support/Waits.h"
 
-namespace qxstress {
+namespace qxtest {
 namespace {
 
 constexpr wchar_t kCurrentFolder[] = L"C:\\qxstress-cwd\\";   // walked: what lands here is seen
@@ -657,4 +657,4 @@ TEST_F(StressHostileInput, TempPathTooLongLeavesNoLogAtTheDriveRoot) {
 }
 
 }  // namespace
-}  // namespace qxstress
+}  // namespace qxtest

@@ -14,10 +14,10 @@
 #include "diag/Logger.h"
 #include "framework/Ownership.h"
 #include "res/ProductIdentity.h"
-#include "tests/stress/StressHarness.h"
+#include "tests/support/Harness.h"
 #include "tests/support/Waits.h"
 
-namespace qxstress {
+namespace qxtest {
 namespace {
 
 constexpr wchar_t kWorkFolder[] = L"C:\\qxtest\\StressLog\\";
@@ -267,4 +267,4 @@ TEST_F(StressLog, WriterFacingALiveOwnerGivesUpAfterItsWait) {
 }
 
 }  // namespace
-}  // namespace qxstress
+}  // namespace qxtest

@@ -10,9 +10,9 @@
 
 #include "diag/Logger.h"
 #include "framework/Ownership.h"
-#include "tests/stress/StressHarness.h"
+#include "tests/support/Harness.h"
 
-namespace qxstress {
+namespace qxtest {
 namespace {
 
 constexpr wchar_t kRoot[] = L"C:\\qxtest\\StressSquatting\\";
@@ -118,4 +118,4 @@ TEST_F(StressSquatting, LoggingMutexHeldByAnotherProgramCostsOneWaitNotOneARecor
 }
 
 }  // namespace
-}  // namespace qxstress
+}  // namespace qxtest

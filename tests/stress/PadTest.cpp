@@ -8,10 +8,10 @@
 #include <gtest/gtest.h>
 
 #include "framework/Ownership.h"
-#include "tests/stress/StressHarness.h"
+#include "tests/support/Harness.h"
 #include "tests/support/Waits.h"
 
-namespace qxstress {
+namespace qxtest {
 namespace {
 
 constexpr wchar_t kRoot[] = L"C:\\qxtest\\StressPad\\";
@@ -84,4 +84,4 @@ TEST_F(StressPad, MissingLauncherIsToldAndItsErrorIsTheExitCode) {
 }
 
 }  // namespace
-}  // namespace qxstress
+}  // namespace qxtest

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cwchar>
 
-#include "tests/stress/StressHarness.h"
+#include "tests/support/Harness.h"
 
-namespace qxstress {
+namespace qxtest {
 
 namespace {
 
@@ -368,4 +368,4 @@ std::vector<std::wstring> PrefixWatch::Changes(const Allowance& allowed) {
     return changes;
 }
 
-}  // namespace qxstress
+}  // namespace qxtest

@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-namespace qxstress {
+namespace qxtest {
 
 struct Allowance {
     std::vector<std::wstring> folders;   // anything at or below these, and their parents' creation
@@ -61,4 +61,4 @@ private:
     std::vector<Watch> watches_;
 };
 
-}  // namespace qxstress
+}  // namespace qxtest

@@ -10,10 +10,10 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/stress/StressHarness.h"
+#include "tests/support/Harness.h"
 #include "tests/support/Waits.h"
 
-namespace qxstress {
+namespace qxtest {
 namespace {
 
 constexpr wchar_t kRoot[] = L"C:\\qxtest\\UnusualPaths\\";   // 23 characters
@@ -202,4 +202,4 @@ TEST_F(StressUnusualPaths, LogPathLongerThanARecordsPathWritesNoOtherFile) {
 }
 
 }  // namespace
-}  // namespace qxstress
+}  // namespace qxtest
