@@ -154,8 +154,10 @@ Outcome WaitForEnd(Process& child, DWORD timeoutMs, const std::wstring& outputFi
             if (!box && !prompt) continue;
             auto it = seen.find(w.window);
             if (it == seen.end()) it = seen.emplace(w.window, Seen{now, 0, false}).first;
-            // Let a fresh dialog finish its set-up before it is read and answered.
-            if (now - it->second.firstSeen < 300) continue;
+            // A fresh dialog is read and answered once its set-up has put its
+            // text in (or, for one that never shows any, after a while).
+            const bool filled = !ControlText(w.window, box ? 0xFFFF : 506).empty();
+            if (!filled && now - it->second.firstSeen < 2000) continue;
             if (!it->second.recorded) {
                 if (box) outcome.messages.push_back(ControlText(w.window, 0xFFFF));
                 if (prompt) outcome.discPrompts.push_back(ControlText(w.window, 506));
