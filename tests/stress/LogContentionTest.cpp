@@ -40,20 +40,22 @@ WriterResult ReadResult(const std::wstring& file) {
     return r;
 }
 
-// A named event the helpers open; unique per use.
+// A named event the helpers open. The name is this use's own: a helper of
+// an earlier case that is still going away may hold its event open, set.
 class NamedEvent {
 public:
-    explicit NamedEvent(const std::wstring& name) : name_(L"Local\\qxstress-" + name) {
-        handle_ = CreateEventW(nullptr, TRUE, FALSE, name_.c_str());
-    }
-    ~NamedEvent() { CloseHandle(handle_); }
+    explicit NamedEvent(const std::wstring& name)
+        : name_(L"Local\\qxstress-" + name + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                std::to_wstring(++uses_)),
+          handle_(CreateEventW(nullptr, TRUE, FALSE, name_.c_str())) {}
     const std::wstring& Name() const { return name_; }
-    bool WaitSet(DWORD ms) const { return WaitForSingleObject(handle_, ms) == WAIT_OBJECT_0; }
-    void Set() const { SetEvent(handle_); }
+    bool WaitSet(DWORD ms) const { return WaitForSingleObject(handle_.get(), ms) == WAIT_OBJECT_0; }
+    void Set() const { SetEvent(handle_.get()); }
 
 private:
+    static inline unsigned uses_ = 0;
     std::wstring name_;
-    HANDLE handle_ = nullptr;
+    qx::UniqueHandle handle_;
 };
 
 // A handle to the logging mutex, not waited on.

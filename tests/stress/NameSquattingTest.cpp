@@ -24,9 +24,12 @@ constexpr DWORD kHangBoundMs = 180000;
 std::wstring StressProgram(const wchar_t* name) { return BuildDir() + L"tests\\stress\\" + name; }
 
 // Starts a helper ("args READY MS") that makes its object first, and waits
-// until it has.
+// until it has. READY is a name of this start's own: a squatter of an
+// earlier case that is still going away holds its own ready event open, set.
 Process StartSquatter(const std::wstring& program, const std::wstring& args) {
-    const std::wstring readyName = L"Local\\qxstress-squatter-ready";
+    static unsigned starts = 0;
+    const std::wstring readyName = L"Local\\qxstress-squatter-ready-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                   std::to_wstring(++starts);
     const qx::UniqueHandle ready(CreateEventW(nullptr, TRUE, FALSE, readyName.c_str()));
     StartOptions options;
     options.commandLine = L"\"" + program + L"\" " + args + L" " + readyName + L" 600000";
