@@ -3,6 +3,7 @@
 #include "app/UserNotice.h"
 #include "diag/Logger.h"
 #include "framework/Ownership.h"
+#include "framework/SystemMessage.h"
 #include "res/ProductIdentity.h"
 
 namespace {
@@ -13,14 +14,10 @@ bool MutexExists(const wchar_t* name) {
 }
 
 void ShowRefusal() {
-    wchar_t* text = nullptr;
-    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER | 60,
-                   nullptr, ERROR_INSTALL_ALREADY_RUNNING, LANG_USER_DEFAULT, reinterpret_cast<LPWSTR>(&text), 0,
-                   nullptr);
-    const qx::UniqueLocal owned(text);
-    TellUser(text ? text
-                  : L"Another installation is already in progress. Complete that installation before "
-                    L"proceeding with this install.");
+    const std::wstring text = qx::SystemMessage(ERROR_INSTALL_ALREADY_RUNNING, 60);
+    TellUser(!text.empty() ? text
+                           : L"Another installation is already in progress. Complete that installation before "
+                             L"proceeding with this install.");
 }
 
 }  // namespace

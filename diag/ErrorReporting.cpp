@@ -5,16 +5,14 @@
 #include "framework/ModuleFolder.h"
 #include "framework/Ownership.h"
 #include "framework/SystemLibrary.h"
+#include "framework/SystemMessage.h"
 #include "modules/ErrorInterface.h"
 #include "modules/Utilities.h"
 #include "res/ProductIdentity.h"
 
 void LogSystemError(DWORD code) {
-    qx::UniqueLocal buffer;
-    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
-                   nullptr, code, LANG_USER_DEFAULT, reinterpret_cast<LPWSTR>(buffer.put()), 0, nullptr);
-    const auto* text = static_cast<const wchar_t*>(buffer.get());
-    LogError(L"===>>> ERROR :\n Code: %d\nMsg: %s", static_cast<int>(code), text ? text : L"Unkown Error");
+    const std::wstring text = qx::SystemMessage(code);
+    LogError(L"===>>> ERROR :\n Code: %d\nMsg: %s", static_cast<int>(code), !text.empty() ? text.c_str() : L"Unkown Error");
 }
 
 std::wstring ReportMessageFor(int32_t code, HMODULE resModule) {

@@ -27,6 +27,13 @@ inline HMODULE LoadSystemLibrary(const wchar_t* name) {
     return LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
+// Why a load failed, as an error no caller can take for a missing file of
+// its own (a package, say): a missing DLL, or a failure that set no error,
+// is ERROR_MOD_NOT_FOUND.
+inline DWORD LoadFailure(DWORD error) {
+    return error == ERROR_SUCCESS || error == ERROR_FILE_NOT_FOUND ? ERROR_MOD_NOT_FOUND : error;
+}
+
 // A module of the product by its full path; what it imports comes from its
 // own folder or the system folder, never from the current folder or PATH.
 // The same fallback as above for a system without the search flags.

@@ -8,7 +8,7 @@ MsiCalls BindMsiCalls(const wchar_t* dll) {
     // Kept to the end of the process on purpose: the bound calls point into it.
     HMODULE module = qx::LoadSystemLibrary(dll);
     if (!module) {
-        calls.error = GetLastError();
+        calls.error = qx::LoadFailure(GetLastError());
     } else {
         calls.setInternalUI = qx::BindProc<decltype(calls.setInternalUI)>(module, MAKEINTRESOURCEA(141));
         calls.openPackage = qx::BindProc<decltype(calls.openPackage)>(module, MAKEINTRESOURCEA(94));
@@ -17,8 +17,6 @@ MsiCalls BindMsiCalls(const wchar_t* dll) {
         const bool all = calls.setInternalUI && calls.openPackage && calls.getProperty && calls.closeHandle;
         calls.error = all ? ERROR_SUCCESS : ERROR_PROC_NOT_FOUND;
     }
-    if (calls.error == ERROR_FILE_NOT_FOUND || (calls.error == ERROR_SUCCESS && !module))
-        calls.error = ERROR_MOD_NOT_FOUND;
     return calls;
 }
 

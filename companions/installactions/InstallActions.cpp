@@ -31,8 +31,7 @@ const Installer& Msi() {
         // Kept to the end of the process on purpose: the bound calls point into it.
         HMODULE module = qx::LoadSystemLibrary(L"msi.dll");
         if (!module) {
-            const DWORD error = GetLastError();
-            calls.error = error == ERROR_SUCCESS || error == ERROR_FILE_NOT_FOUND ? ERROR_MOD_NOT_FOUND : error;
+            calls.error = qx::LoadFailure(GetLastError());
             return calls;
         }
         calls.enableLog = qx::BindProc<decltype(calls.enableLog)>(module, "MsiEnableLogW");

@@ -11,6 +11,7 @@
 
 #include "framework/BoundedText.h"
 #include "framework/Ownership.h"
+#include "framework/SystemMessage.h"
 #include "res/ProductIdentity.h"
 #include "res/Switches.h"
 
@@ -33,14 +34,11 @@ DWORD ShellStartError(const SHELLEXECUTEINFOW& info) {
 }
 
 DWORD ReportNotStarted(const wchar_t* launcher, DWORD error) {
-    wchar_t* text = nullptr;
-    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
-                   nullptr, error, LANG_USER_DEFAULT, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
-    const qx::UniqueLocal owned(text);
+    const std::wstring text = qx::SystemMessage(error);
     std::wstring message = L"The setup could not be started:\n";
     message += launcher;
     message += L"\n\n";
-    message += text ? text : (L"Error " + std::to_wstring(error));
+    message += !text.empty() ? text : (L"Error " + std::to_wstring(error));
     if (!g_quiet) MessageBoxW(nullptr, message.c_str(), kPadCaption, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
     return error;
 }

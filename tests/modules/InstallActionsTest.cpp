@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "diag/Logger.h"
+#include "framework/Ownership.h"
 #include "framework/SyncObjects.h"
 #include "tests/support/Harness.h"
 
@@ -431,10 +432,10 @@ std::vector<std::wstring> RelatedProducts(const std::wstring& upgradeCode) {
 TEST_F(DemoPackageTest, BothPackagesCarryTheProductsIdentityOnlyOneAsksForARestart) {
     // Each package installed as it ships, judged by what the installer says
     // and reports afterwards, not by its tables.
-    MSIHANDLE db = 0;
-    ASSERT_EQ(MsiOpenDatabaseW((product_ + kPackage).c_str(), MSIDBOPEN_READONLY, &db), 0u);
-    const std::wstring upgradeCode = Property(db, L"UpgradeCode");
-    MsiCloseHandle(db);
+    qx::UniqueMsiHandle<MsiCloseHandle> db;
+    ASSERT_EQ(MsiOpenDatabaseW((product_ + kPackage).c_str(), MSIDBOPEN_READONLY, db.put()), 0u);
+    const std::wstring upgradeCode = Property(db.get(), L"UpgradeCode");
+    db.reset();
     ASSERT_EQ(upgradeCode.size(), 38u);
     struct Case {
         std::wstring path;

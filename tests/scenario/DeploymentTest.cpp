@@ -4,6 +4,7 @@
 // caller while keeping everything the resume needs.
 #include <algorithm>
 
+#include "framework/Ownership.h"
 #include "tests/scenario/ScenarioTest.h"
 
 namespace qxtest {
@@ -72,10 +73,10 @@ TEST_F(DeploymentTest, ExitCodeIsTheModulesResultUnchanged) {
 TEST_F(DeploymentTest, RefusalsAndAMissingPackageHaveTheirCodesAndNoWindow) {
     {
         SCOPED_TRACE("another installation runs");
-        HANDLE other = CreateMutexW(nullptr, TRUE, kInstallMutexName);
+        const qx::UniqueHandle other(CreateMutexW(nullptr, TRUE, kInstallMutexName));
+        qx::MutexGuard held(other.get());
         const Ending ending = Run(Folder("result=0\n") + L"QXVSetup64.exe", L"CALLER=SETUP QUIET=YES");
-        ReleaseMutex(other);
-        CloseHandle(other);
+        held.Release();
         EXPECT_EQ(ending.exitCode, static_cast<DWORD>(ERROR_INSTALL_ALREADY_RUNNING));
         EXPECT_FALSE(ending.sawWindow);
         const auto errors = LogTexts("ERROR");
@@ -170,10 +171,10 @@ TEST_F(DeploymentTest, ThePadPassesItsArgumentsOnAndEndsWithTheLaunchersCode) {
     }
     {
         SCOPED_TRACE("refused");
-        HANDLE other = CreateMutexW(nullptr, TRUE, kInstallMutexName);
+        const qx::UniqueHandle other(CreateMutexW(nullptr, TRUE, kInstallMutexName));
+        qx::MutexGuard held(other.get());
         const Ending ending = Run(Folder("result=0\n", true) + L"Setup.exe", L"QUIET=YES");
-        ReleaseMutex(other);
-        CloseHandle(other);
+        held.Release();
         EXPECT_EQ(ending.exitCode, static_cast<DWORD>(ERROR_INSTALL_ALREADY_RUNNING));
         EXPECT_FALSE(ending.sawWindow);
     }

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "framework/Ownership.h"
 #include "tests/stress/PrefixState.h"
 #include "tests/support/Harness.h"
 #include "tests/support/Links.h"
@@ -629,9 +630,9 @@ TEST_F(StressHostileInput, TempFolderThatNotEvenThisDriverCanWrite) {
         GTEST_SKIP() << "no read-only folder was made for this run";
     // Only meaningful when even this driver, running as root, cannot write there.
     const std::wstring probe = std::wstring(readOnly) + L"\\probe.txt";
-    HANDLE h = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-    if (h != INVALID_HANDLE_VALUE) {
-        CloseHandle(h);
+    qx::UniqueHandle probeFile(CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    if (probeFile) {
+        probeFile.reset();
         DeleteFileW(probe.c_str());
         GTEST_SKIP() << Narrow(readOnly) << " can be written here: its file system lets this user write anywhere";
     }

@@ -66,12 +66,9 @@ protected:
     // The texts of the records of the one log file in folder.
     static std::vector<std::string> LogIn(const std::wstring& folder, std::wstring* file = nullptr) {
         std::vector<std::wstring> files;
-        WIN32_FIND_DATAW fd;
-        HANDLE h = FindFirstFileW((folder + L"~qx*.log").c_str(), &fd);
-        if (h != INVALID_HANDLE_VALUE) {
-            do files.push_back(folder + fd.cFileName);
-            while (FindNextFileW(h, &fd));
-            FindClose(h);
+        for (const std::wstring& name : FilesIn(folder)) {
+            if (name.rfind(L"~qx", 0) == 0 && name.size() > 4 && name.compare(name.size() - 4, 4, L".log") == 0)
+                files.push_back(folder + name);
         }
         EXPECT_EQ(files.size(), 1u) << "one log in " << Narrow(folder);
         if (files.empty()) return {};
@@ -188,13 +185,8 @@ TEST_F(StressUnusualPaths, LogPathLongerThanARecordsPathWritesNoOtherFile) {
         }
         // No record can go to that name; none may go to any other file.
         std::vector<std::wstring> files;
-        WIN32_FIND_DATAW fd;
-        HANDLE h = FindFirstFileW((logFolder + L"*").c_str(), &fd);
-        if (h != INVALID_HANDLE_VALUE) {
-            do {
-                if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) files.push_back(fd.cFileName);
-            } while (FindNextFileW(h, &fd));
-            FindClose(h);
+        for (const std::wstring& name : FilesIn(logFolder)) {
+            if (!(GetFileAttributesW((logFolder + name).c_str()) & FILE_ATTRIBUTE_DIRECTORY)) files.push_back(name);
         }
         EXPECT_TRUE(files.empty()) << "records written to a file named by a cut path: " << Narrow(files[0]);
         EXPECT_TRUE(LogFiles().empty()) << "nor in the usual temporary folder";

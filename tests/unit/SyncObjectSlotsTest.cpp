@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "framework/Ownership.h"
 #include "framework/SyncObjects.h"
 
 namespace {
@@ -97,15 +98,14 @@ TEST(SyncObjectSlotsTest, TheEventAnswersThroughItsSlotsAsTheModuleCallsIt) {
     EXPECT_TRUE(Slot<UnlockCountFn>(event, 4)(event, 1, nullptr));
 
     // The deleting destructor closes the event's handle and frees the object.
-    HANDLE copy = nullptr;
-    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), event->m_hObject, GetCurrentProcess(), &copy, 0, FALSE,
+    qx::UniqueHandle copy;
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), event->m_hObject, GetCurrentProcess(), copy.put(), 0, FALSE,
                                 DUPLICATE_SAME_ACCESS));
     const HANDLE original = event->m_hObject;
     EXPECT_EQ(Slot<DestructorFn>(event, 1)(event, 1), static_cast<void*>(event));
     DWORD flags = 0;
     EXPECT_FALSE(GetHandleInformation(original, &flags)) << "the event's own handle is closed";
-    EXPECT_EQ(WaitForSingleObject(copy, 0), WAIT_OBJECT_0) << "the event itself was left as it was";
-    CloseHandle(copy);
+    EXPECT_EQ(WaitForSingleObject(copy.get(), 0), WAIT_OBJECT_0) << "the event itself was left as it was";
 }
 
 TEST(SyncObjectSlotsTest, TheLockRecordLocksAndUnlocksThroughTheObject) {
