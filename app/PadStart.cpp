@@ -3,19 +3,28 @@
 #include <windows.h>
 
 #include "res/ProductIdentity.h"
+#include "diag/ErrorReporting.h"
 #include "diag/Logger.h"
+#include "framework/FileSignature.h"
 #include "framework/BoundedText.h"
 #include "framework/ModuleFolder.h"
 #include "framework/Ownership.h"
 
-void StartPad() {
+bool StartPad() {
     wchar_t padPath[MAX_PATH] = {};
     bool havePath = qx::GetLauncherFolder(padPath, MAX_PATH) &&
                     qx::BoundedAppend(padPath, MAX_PATH, kPadFile);
     LogTrace(L"Pad : %s", padPath);
     // Without a full path the system would search other folders for a
     // "Setup.exe": start nothing then.
-    if (!havePath) return;
+    if (!havePath) return true;
+
+    // Held, shared for reading only, until the Pad has started from it.
+    const qx::CheckedFile pad = qx::CheckedFile::Open(padPath);
+    if (pad.Refused()) {
+        ReportRefusal(padPath, pad.Result());
+        return false;
+    }
 
     // The Pad gets its own quoted path and nothing else: none of the
     // launcher's arguments is passed on.
@@ -28,4 +37,5 @@ void StartPad() {
     if (CreateProcessW(padPath, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
         const qx::UniqueHandle process(pi.hProcess), thread(pi.hThread);
     }
+    return true;
 }

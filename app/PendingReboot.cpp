@@ -2,7 +2,8 @@
 
 #include "res/ProductIdentity.h"
 #include "framework/Ownership.h"
-#include "modules/Utilities.h"
+#include "diag/ErrorReporting.h"
+#include "modules/CompanionModules.h"
 
 namespace {
 constexpr wchar_t kFallbackText[] =
@@ -16,7 +17,12 @@ bool IsRebootPending() {
 
 std::wstring FormatPendingRebootText(HMODULE resModule) {
     std::wstring definition;
-    Utilities::Instance()->LoadStringMV(definition, resModule, kIdsPendingReboot);
+    ModuleLoad load;
+    LoadModuleString(definition, resModule, kIdsPendingReboot, &load);
+    if (load.refused != S_OK) {
+        ReportRefusal(load.path, load.refused);
+        return {};
+    }
 
     std::wstring text = FormatMessageDefinition(definition);
     if (text.empty()) text = kFallbackText;

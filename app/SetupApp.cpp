@@ -22,8 +22,9 @@ namespace {
 
 // "QXVSetupRES64.dll" from the launcher's folder by its full path, as an
 // image resource: it holds strings only, so none of its code runs and no
-// search order can put another file of that name in its place. Null when it
-// is missing. Kept to the end of the process on purpose (strings of it are
+// search order can put another file of that name in its place; it is
+// therefore not checked against the program's signature. Null when it is
+// missing. Kept to the end of the process on purpose (strings of it are
 // read until the last report), so not put in an owner.
 HMODULE LoadResourceModule() {
     wchar_t path[MAX_PATH] = {};
@@ -56,7 +57,9 @@ BOOL CSetupApp::InitInstance() {
     LogTrace(L"Inside QXVSetup.exe");
 
     if (IsRebootPending()) {
-        TellUser(FormatPendingRebootText(m_hResModule));
+        const std::wstring text = FormatPendingRebootText(m_hResModule);
+        // A refused string module has been reported in the text's place.
+        if (RefusalCode() == S_OK) TellUser(text);
         m_dwExitCode = kExitRebootPending;
         return FALSE;
     }
@@ -65,8 +68,8 @@ BOOL CSetupApp::InitInstance() {
         LogTrace(L"Caller is not setup");
         if (!HasSwitch(tail.c_str(), kSwitchCallerCoInstaller)) {
             LogTrace(L"Caller is not coInstaller either so lets call the Pad (setup.exe)");
-            StartPad();
-            return TRUE;
+            // A Pad that is not the product's own is not started.
+            return StartPad();
         }
     }
 

@@ -1,6 +1,7 @@
 #pragma once
 #include <windows.h>
 
+#include "diag/ErrorReporting.h"
 #include "framework/WinApp.h"
 
 // Exit code of a start refused because a restart is pending:
@@ -16,7 +17,8 @@ public:
     // The start-up sequence. True only after forwarding to the Pad.
     BOOL InitInstance() override;
     // The process's exit code: what happened, for whoever started it.
-    int ExitInstance() override { return static_cast<int>(m_dwExitCode); }
+    // A refused file of the product ends the run with the check's result.
+    int ExitInstance() override { return static_cast<int>(RefusalCode() != S_OK ? RefusalCode() : m_dwExitCode); }
 
     wchar_t m_szLogFile[MAX_PATH] = {};   // the installation log's full path
     HMODULE m_hResModule = nullptr;       // "QXVSetupRES64.dll", possibly null

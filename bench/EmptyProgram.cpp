@@ -1,17 +1,14 @@
 // A windowed program that does nothing: what Wine's process start and end
 // cost on their own. Its argument tail names a file that receives the time
 // the entry point was reached ("entered=FILETIME"). Built twice: bare, and
-// importing at load time what the launcher imports (its system DLLs and the
-// product's two modules, so it runs from a folder that holds them).
+// importing at load time what the launcher imports (its system DLLs; the
+// product's modules are loaded at run time, after their check).
 #include <windows.h>
 
 #ifdef QX_BENCH_WITH_LAUNCHER_IMPORTS
 #include <commctrl.h>
 #include <shlobj.h>
 #include <shlwapi.h>
-
-#include "modules/InstallActions.h"
-#include "modules/Utilities.h"
 #endif
 
 #include <cstdio>
@@ -28,8 +25,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
         SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, 0, path);
         PathAppendW(path, L"x");
         RegCloseKey(HKEY_CURRENT_USER);
-        Utilities::Instance();
-        DoInstallActions(path, nullptr, path, 0);
         MessageBeep(0);
     }
 #endif

@@ -48,3 +48,53 @@ if(BUILD_TESTING)
     COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/tests/modules/check_signatures.py
             --osslsigncode ${QX_OSSLSIGNCODE} --cafile ${QX_TEST_SIGN_CERT} ${QX_PRODUCT_DIR})
 endif()
+
+# A signed launcher uses only files signed as it is: the tests' doubles and
+# packages, and the demo's restart package, are signed by the same
+# certificate as the product folder, each folder with a stamp of its own.
+# qx_sign_folder(<target> <folder> [LEAVE_UNSIGNABLE] <target it signs>...)
+function(qx_sign_folder target folder)
+  cmake_parse_arguments(PARSE_ARGV 2 sign "LEAVE_UNSIGNABLE" "" "")
+  set(leave "")
+  if(sign_LEAVE_UNSIGNABLE)
+    set(leave QX_SIGN_LEAVE_UNSIGNABLE=1)
+  endif()
+  add_custom_target(${target} ALL
+    COMMAND ${CMAKE_COMMAND} -E env OSSLSIGNCODE=${QX_OSSLSIGNCODE} OPENSSL=${QX_OPENSSL} ${leave}
+            bash ${PROJECT_SOURCE_DIR}/companions/package/sign-product.sh ${folder} ${QX_SIGN_DIR} ${target}
+    COMMENT "Signing ${folder}" VERBATIM)
+  # After the product folder, whose run makes the test certificate.
+  add_dependencies(${target} qx_sign_product ${sign_UNPARSED_ARGUMENTS})
+endfunction()
+qx_sign_folder(qx_sign_demo ${CMAKE_BINARY_DIR}/demo qx_package)
+
+if(BUILD_TESTING)
+  # tests/CMakeLists.txt names these folders in its own scope.
+  set(QX_TEST_DIR ${CMAKE_BINARY_DIR}/tests)
+  set(QX_DOUBLES_DIR ${QX_TEST_DIR}/doubles)
+  set(QX_SIGNED_TEST_FOLDERS "")
+  foreach(double IN ITEMS actions pad reporter reporter-noexport reporter-null)
+    string(REPLACE "-" "_" stamp ${double})
+    qx_sign_folder(qx_sign_double_${stamp} ${QX_DOUBLES_DIR}/${double} qx_doubles)
+    list(APPEND QX_SIGNED_TEST_FOLDERS qx_sign_double_${stamp})
+  endforeach()
+    # The damaged test packages stay unsigned: no signature fits them.
+  qx_sign_folder(qx_sign_fixtures ${QX_TEST_DIR}/fixtures LEAVE_UNSIGNABLE qx_fixtures)
+  qx_sign_folder(qx_sign_stress_packages ${QX_TEST_DIR}/stress/packages qx_stress_packages)
+  # Files that are not the product's own: unsigned, another publisher's, and
+  # changed after signing (tests/trust/make-variants.sh).
+  set(QX_TRUST_VARIANTS_DIR ${QX_TEST_DIR}/trust)
+  add_custom_target(qx_trust_variants ALL
+    COMMAND ${CMAKE_COMMAND} -E env OSSLSIGNCODE=${QX_OSSLSIGNCODE} OPENSSL=${QX_OPENSSL}
+            bash ${PROJECT_SOURCE_DIR}/tests/trust/make-variants.sh ${QX_TRUST_VARIANTS_DIR} ${QX_SIGN_DIR}
+            ${QX_PRODUCT_DIR}/QXVSetup64.exe ${QX_PRODUCT_DIR}/QXVInstallActions64.dll
+            ${QX_PRODUCT_DIR}/CustomActionData64.dll ${QX_PRODUCT_DIR}/QXPRP4005.msi
+            ${QX_DOUBLES_DIR}/reporter/QXPRP4005P64.dll ${QX_DOUBLES_DIR}/pad/Setup.exe
+    COMMENT "Files that are not the product's own" VERBATIM)
+  add_dependencies(qx_trust_variants ${QX_SIGNED_TEST_FOLDERS})
+  add_custom_target(qx_signed_tests DEPENDS ${QX_SIGNED_TEST_FOLDERS} qx_sign_fixtures qx_sign_stress_packages
+    qx_sign_demo qx_trust_variants)
+  foreach(test_program IN ITEMS scenario_tests stress_tests module_tests runonce_arm)
+    add_dependencies(${test_program} qx_signed_tests)
+  endforeach()
+endif()

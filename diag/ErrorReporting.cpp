@@ -2,12 +2,12 @@
 
 #include "diag/Logger.h"
 #include "framework/BoundedText.h"
-#include "framework/ModuleFolder.h"
 #include "framework/Ownership.h"
-#include "framework/SystemLibrary.h"
 #include "framework/SystemMessage.h"
+#include "framework/AppMessageBox.h"
+#include "framework/FileSignature.h"
+#include "modules/CompanionModules.h"
 #include "modules/ErrorInterface.h"
-#include "modules/Utilities.h"
 #include "res/ProductIdentity.h"
 
 void LogSystemError(DWORD code) {
@@ -19,7 +19,9 @@ std::wstring ReportMessageFor(int32_t code, HMODULE resModule) {
     wchar_t message[kReportMessageCapacity] = {};
     if (code == kErrorFromCatalog) {
         std::wstring text;
-        Utilities::Instance()->LoadStringMV(text, resModule, kIdsErrorCatalog);
+        ModuleLoad load;
+        LoadModuleString(text, resModule, kIdsErrorCatalog, &load);
+        if (load.refused != S_OK) ReportRefusal(load.path, load.refused);
         qx::BoundedCopy(message, kReportMessageCapacity, text.c_str());
     } else if (FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                               static_cast<DWORD>(code), GetUserDefaultUILanguage(), message,
@@ -32,7 +34,29 @@ std::wstring ReportMessageFor(int32_t code, HMODULE resModule) {
 namespace {
 HMODULE g_resModule = nullptr;
 bool g_quietReporting = false;
+// The first refusal of the run; written by whichever thread refuses.
+volatile LONG g_refusal = S_OK;
+
 }  // namespace
+
+void ReportRefusal(const std::wstring& path, HRESULT result) {
+    InterlockedCompareExchange(&g_refusal, result, S_OK);
+    LogRefusal(path.c_str(), result);
+    if (g_quietReporting) return;
+    wchar_t code[16] = {};
+    qx::BoundedFormat(code, 16, L"0x%08X", static_cast<unsigned>(result));
+    const std::wstring reason = RefusalReason(result);
+    std::wstring message = L"The setup was stopped: a file of the product is not signed by its publisher and was not used.\n\n";
+    message += path;
+    message += L"\n\n";
+    message += reason;
+    message += L" (";
+    message += code;
+    message += L")";
+    AppMessageBox(message.c_str(), MB_OK | MB_ICONERROR);
+}
+
+HRESULT RefusalCode() { return static_cast<HRESULT>(g_refusal); }
 
 void SetReportingContext(HMODULE resModule, bool quiet) {
     g_resModule = resModule;
@@ -42,20 +66,24 @@ void SetReportingContext(HMODULE resModule, bool quiet) {
 void ReportError(const InstallErrorException& error) {
     const std::wstring message = ReportMessageFor(error.Code(), g_resModule);
     LogTrace(L"ReportError: %s", message.c_str());
+    // A run that refused a file of the product has said so in its own box
+    // and loads no module after it.
+    if (RefusalCode() != S_OK) return;
     if (g_quietReporting) {
         LogErrorText(message.empty() ? L"Unkown Error" : message.c_str());
         return;
     }
 
-    wchar_t modulePath[2 * MAX_PATH] = {};
-    bool havePath = qx::GetLauncherFolder(modulePath, 2 * MAX_PATH) &&
-                    qx::BoundedAppend(modulePath, 2 * MAX_PATH, kErrorModuleFile);
+    // By its full path, once its file passed the check; what it imports
+    // comes from the system folder only.
+    ModuleLoad load;
+    const qx::UniqueModule module = LoadErrorModule(load);
     // The path is logged as plain text: a '%' in a folder name stays as it is.
-    LogTrace(L"%s", modulePath);
-
-    // By its full path; what it imports comes from its own folder or the
-    // system folder, never from the current folder or PATH.
-    const qx::UniqueModule module(havePath ? qx::LoadModuleByFullPath(modulePath) : nullptr);
+    LogTrace(L"%s", load.path.c_str());
+    if (load.refused != S_OK) {
+        ReportRefusal(load.path, load.refused);
+        return;
+    }
     if (!module) {
         LogError(L"Could not load error reproting module");
         return;

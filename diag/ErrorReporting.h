@@ -34,6 +34,14 @@ std::wstring ReportMessageFor(int32_t code, HMODULE resModule);
 // goes to the log as ERROR records instead: the module would show a window.
 void ReportError(const InstallErrorException& error);
 
+// A file of the product that the check against the program's signature
+// refused: an ERROR record names it and the reason with the system's text,
+// and the person is told in the launcher's own box (none in a quiet run:
+// the error module may be the file refused). The first refusal's result is
+// the run's exit code (RefusalCode, S_OK while there was none).
+void ReportRefusal(const std::wstring& path, HRESULT result);
+HRESULT RefusalCode();
+
 // What reports need of the application, handed over once at start-up: the
 // resource module (for string 15016; may be null) and whether reports go to
 // the log only.

@@ -10,8 +10,10 @@
 #include "diag/LogRecord.h"
 #include "framework/BoundedText.h"
 #include "framework/FileLinks.h"
+#include "framework/FileSignature.h"
 #include "framework/Ownership.h"
 #include "framework/SecurityDescriptors.h"
+#include "framework/SystemMessage.h"
 #include "res/ProductIdentity.h"
 
 namespace {
@@ -217,4 +219,28 @@ void LogErrorText(const wchar_t* text) {
         LogError(L"%s", rest.substr(0, cut).c_str());
         rest.erase(0, next);
     }
+}
+
+std::wstring RefusalReason(HRESULT result) {
+    std::wstring text = qx::SystemMessage(static_cast<DWORD>(result));
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) text.pop_back();
+    if (!text.empty()) return text;
+    switch (result) {
+        case qx::kSignatureMissing: return L"No signature was present in the subject.";
+        case qx::kSignatureBadDigest: return L"The digital signature of the object did not verify.";
+        case qx::kSignerNotOurs: return L"The subject is not trusted for the specified action.";
+        default: return L"Unkown Error";
+    }
+}
+
+void LogRefusal(const wchar_t* path, HRESULT result) {
+    wchar_t code[16] = {};
+    qx::BoundedFormat(code, 16, L"0x%08X", static_cast<unsigned>(result));
+    std::wstring record = L"File refused, not signed as this program is: ";
+    record += path ? path : L"";
+    record += L"\n Code: ";
+    record += code;
+    record += L"\nMsg: ";
+    record += RefusalReason(result);
+    LogErrorText(record.c_str());
 }

@@ -4,6 +4,8 @@
 // opens, appends to and closes the file, so nothing is ever buffered.
 #include <windows.h>
 
+#include <string>
+
 enum LogType : unsigned {
     LOGTYPE_ERROR = 0x02,
     LOGTYPE_EXCEPTION = 0x04,
@@ -53,3 +55,11 @@ void LogError(const wchar_t* format, ...);
 // for each piece of at most 255 characters, cut at line breaks where it
 // can be, so a long text is not dropped whole.
 void LogErrorText(const wchar_t* text);
+
+// Why a file of the product was refused by the check against the program's
+// signature, in words: the system's text, or ours for the check's own
+// results when the system has none.
+std::wstring RefusalReason(HRESULT result);
+// The ERROR record of such a refusal: the file's path, the code in hex and
+// the reason (in pieces, as LogErrorText cuts them).
+void LogRefusal(const wchar_t* path, HRESULT result);

@@ -34,11 +34,11 @@ inline DWORD LoadFailure(DWORD error) {
     return error == ERROR_SUCCESS || error == ERROR_FILE_NOT_FOUND ? ERROR_MOD_NOT_FOUND : error;
 }
 
-// A module of the product by its full path; what it imports comes from its
-// own folder or the system folder, never from the current folder or PATH.
+// A module of the product by its full path; what it imports comes from the
+// system folder only, never from its own folder, the current folder or PATH.
 // The same fallback as above for a system without the search flags.
 inline HMODULE LoadModuleByFullPath(const wchar_t* path) {
-    HMODULE module = LoadLibraryExW(path, nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+    HMODULE module = LoadLibraryExW(path, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (module || GetLastError() != ERROR_INVALID_PARAMETER) return module;
     return LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }

@@ -21,9 +21,11 @@ inline constexpr wchar_t kPackageFile[] = L"QXPRP4005.msi";
 inline constexpr wchar_t kLauncherFile32[] = L"QXVSetup.exe";
 inline constexpr wchar_t kLauncherFile64[] = L"QXVSetup64.exe";
 inline constexpr wchar_t kPadFile[] = L"Setup.exe";
-// and the two modules the launcher loads by their full paths.
+// and the modules the launcher loads by their full paths.
 inline constexpr wchar_t kResourceModuleFile[] = L"QXVSetupRES64.dll";
 inline constexpr wchar_t kErrorModuleFile[] = L"QXPRP4005P64.dll";
+inline constexpr wchar_t kInstallActionsFile[] = L"QXVInstallActions64.dll";
+inline constexpr wchar_t kCustomActionDataFile[] = L"CustomActionData64.dll";
 
 // Window captions of the companions.
 inline constexpr wchar_t kPadCaption[] = QX_PRODUCT_NAME L" Setup";

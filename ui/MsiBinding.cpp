@@ -25,21 +25,6 @@ const MsiCalls& Msi() {
     return calls;
 }
 
-namespace {
-
-DWORD WINAPI BindMsiProc(void*) {
-    Msi();
-    return 0;
-}
-
-}  // namespace
-
-void BindMsiInBackground() {
-    // The thread is not waited for: a caller of Msi() on another thread
-    // waits on its one-time initialisation instead.
-    qx::UniqueHandle thread(CreateThread(nullptr, 0, BindMsiProc, nullptr, 0, nullptr));
-}
-
 void CloseMsiHandle(MSIHANDLE handle) {
     if (Msi().closeHandle) Msi().closeHandle(handle);
 }

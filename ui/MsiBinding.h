@@ -31,10 +31,5 @@ MsiCalls BindMsiCalls(const wchar_t* dll = L"msi.dll");
 // the binding is under way elsewhere waits for it and gets the same one.
 const MsiCalls& Msi();
 
-// Makes the process's binding on a thread of its own, so a later Msi()
-// finds it made. Logs nothing and changes nothing Msi() returns; when the
-// thread cannot be started, the first Msi() binds as before.
-void BindMsiInBackground();
-
 // Closes an installer handle through the process's binding.
 void CloseMsiHandle(MSIHANDLE handle);

@@ -12,7 +12,9 @@
 #include "diag/Logger.h"
 #include "framework/BoundedText.h"
 #include "framework/ObjectSecurity.h"
+#include "modules/CompanionModules.h"
 #include "ui/DiscPrompt.h"
+#include "ui/FirstTickPreparation.h"
 #include "ui/MsiBinding.h"
 #include "ui/ProductInfo.h"
 #include "ui/WaitUIThread.h"
@@ -47,7 +49,29 @@ void CSetupDlg::OfferWorkerMutex(qx::UniqueHandle mutex) {
 }
 
 DWORD CSetupDlg::GetProductInfo(const wchar_t* packagePath) {
+    // Held, shared for reading only, while it is read; a package that is
+    // not the product's own is not read at all.
+    const qx::CheckedFile package = TakePackageCheck(packagePath);
+    if (package.Refused()) {
+        ReportRefusal(packagePath, package.Result());
+        return static_cast<DWORD>(package.Result());
+    }
     return ReadProductInfo(packagePath, m_szProductName, m_szProductCode, m_szManufacturer);
+}
+
+bool CSetupDlg::CompanionsRefused() {
+    for (const Companion which : {Companion::kInstallActions, Companion::kCustomActionData}) {
+        const ModuleLoad verdict = CompanionVerdict(which);
+        if (verdict.refused != S_OK) ReportRefusal(verdict.path, verdict.refused);
+    }
+    return RefusalCode() != S_OK;
+}
+
+bool CSetupDlg::EndRefused() {
+    ShowWindow(m_hWnd, SW_HIDE);
+    KillTimer(m_hWnd, kSetupTimerId);
+    EndDialog(IDCANCEL);
+    return false;
 }
 
 BOOL CSetupDlg::OnInitDialog() {
@@ -65,8 +89,9 @@ BOOL CSetupDlg::OnInitDialog() {
             m_pWaitUIThread->ResumeThread();
         }
     }
-    // The first tick reads the package: msi.dll is loaded while it is awaited.
-    BindMsiInBackground();
+    // The first tick reads the package: msi.dll is loaded and the product's
+    // files are checked while it is awaited.
+    PrepareFirstTickInBackground();
     SetTimer(m_hWnd, kSetupTimerId, kSetupTimerMs, nullptr);
     return TRUE;
 }
@@ -140,6 +165,9 @@ void CSetupDlg::OnTimer(UINT_PTR id) {
 
 bool CSetupDlg::FirstTick() {
     wchar_t packagePath[kPackagePathCapacity] = {};
+    // Nothing of a run that is refused a module goes on: no disc prompt,
+    // no cache, no installation.
+    if (CompanionsRefused()) return EndRefused();
     try {
         wchar_t modulePath[MAX_PATH] = {};
         GetModuleFileNameW(theApp.m_hInstance, modulePath, MAX_PATH);
@@ -170,6 +198,8 @@ bool CSetupDlg::FirstTick() {
             PathAppendW(packagePath, kPackageFile);
             result = GetProductInfo(packagePath);
         }
+        // A refused package has been reported in the launcher's own box.
+        if (RefusalCode() != S_OK) return EndRefused();
         if (result != ERROR_SUCCESS) {
             LogSystemError(result);
             throw InstallErrorException(static_cast<int32_t>(result));

@@ -17,7 +17,9 @@ public:
     ~CSetupDlg() override;
 
     // Reads "ProductName", "ProductCode" and "Manufacturer" of the package
-    // into the three fields; 0 or the failing installer call's code.
+    // into the three fields once the package passed the check against the
+    // program's signature; 0, the failing installer call's code, or the
+    // check's result (the refusal reported).
     DWORD GetProductInfo(const wchar_t* packagePath);
 
     // The worker hands over a handle to its mutex here (with no name, the
@@ -49,6 +51,10 @@ private:
     void OnPaint();
     // False when it has ended the dialog.
     bool FirstTick();
+    // Whether the check refused a companion module (each refusal reported).
+    bool CompanionsRefused();
+    // Ends the dialog after a refusal; false.
+    bool EndRefused();
     void PollWorker(UINT_PTR id);
     bool WorkerRunning() const;
     // The worker ended before its mutex was ever seen.

@@ -9,6 +9,7 @@
 #include "framework/BoundedText.h"
 #include "framework/ObjectSecurity.h"
 #include "framework/Ownership.h"
+#include "modules/CompanionModules.h"
 #include "modules/InstallActions.h"
 #include "ui/SetupDlg.h"
 #include "worker/CacheInstallSource.h"
@@ -53,7 +54,25 @@ UINT MSIThreadProc(LPVOID param) {
     LogTrace(L"calling DoInstallActions: %s", commandLine);
     bool rebootPending = false;
     try {
-        int result = DoInstallActions(commandLine, lock, theApp.m_szLogFile, 0);
+        // Loaded by its full path once its file passed the check; the file
+        // was held since the check, so it is the one loaded.
+        ModuleLoad load;
+        const DoInstallActionsFn doInstallActions = BindDoInstallActions(load);
+        if (!doInstallActions) {
+            // Refused: said in the launcher's own box. Missing or unusable: as
+            // a failed installation call, logged and reported. Either way its
+            // code is the exit code and the cache is emptied.
+            if (load.refused != S_OK) {
+                ReportRefusal(load.path, load.refused);
+            } else {
+                LogTrace(L"Could not load %s", load.path.c_str());
+                LogSystemError(load.error);
+            }
+            const DWORD code = load.refused != S_OK ? static_cast<DWORD>(load.refused) : load.error;
+            theApp.m_dwExitCode = code;
+            throw InstallErrorException(static_cast<int32_t>(code));
+        }
+        int result = doInstallActions(commandLine, lock, theApp.m_szLogFile, 0);
         // The module's result is the process's, unchanged, for whoever
         // started the launcher (a deployment tool reads it).
         theApp.m_dwExitCode = static_cast<DWORD>(result);

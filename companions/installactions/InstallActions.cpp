@@ -7,6 +7,7 @@
 #include "diag/LogLevel.h"
 #include "diag/Logger.h"
 #include "framework/BoundedText.h"
+#include "framework/FileSignature.h"
 #include "framework/SystemLibrary.h"
 #include "res/ProductIdentity.h"
 #include "res/SourceRecord.h"
@@ -181,6 +182,15 @@ int InstallActions(const wchar_t* commandLine, UiLock* uiLock, const wchar_t* lo
         LogTrace(L"Package %s not found beside the module or in the recorded source folder", kPackageFile);
         ReleaseHourglass(uiLock);
         return ERROR_FILE_NOT_FOUND;
+    }
+    // Held, shared for reading only, until the installer is done with it: a
+    // package that is not signed as the running program is never installed
+    // (its custom actions would run with the installer's rights).
+    const qx::CheckedFile checked = qx::CheckedFile::Open(package);
+    if (checked.Refused()) {
+        LogRefusal(package, checked.Result());
+        ReleaseHourglass(uiLock);
+        return static_cast<int>(checked.Result());
     }
     return RunInstaller(package, uiLock, logPath, commandLine && wcsstr(commandLine, kSwitchQuiet));
 }

@@ -2,7 +2,9 @@
 // its own folder as its caller, with its own arguments after "CALLER=SETUP",
 // waits for it and ends with its exit code. When the launcher cannot be
 // started at all it says so (not in a quiet run, where nobody would click
-// the box away) and ends with the error as its exit code.
+// the box away) and ends with the error as its exit code. It runs with
+// administrator rights, so a launcher that is not signed as the Pad is
+// (checked when the Pad itself is signed) is never started.
 #include <windows.h>
 #include <objbase.h>
 #include <shellapi.h>
@@ -10,6 +12,8 @@
 #include <string>
 
 #include "framework/BoundedText.h"
+#include "framework/DllSearch.h"
+#include "framework/FileSignature.h"
 #include "framework/Ownership.h"
 #include "framework/SystemMessage.h"
 #include "res/ProductIdentity.h"
@@ -33,12 +37,15 @@ DWORD ShellStartError(const SHELLEXECUTEINFOW& info) {
     }
 }
 
-DWORD ReportNotStarted(const wchar_t* launcher, DWORD error) {
+DWORD ReportNotStarted(const wchar_t* launcher, DWORD error, bool refused = false) {
     const std::wstring text = qx::SystemMessage(error);
     std::wstring message = L"The setup could not be started:\n";
     message += launcher;
     message += L"\n\n";
-    message += !text.empty() ? text : (L"Error " + std::to_wstring(error));
+    if (refused) message += L"It is not signed by the publisher of this setup.\n";
+    wchar_t code[16] = {};
+    qx::BoundedFormat(code, 16, refused ? L"0x%08X" : L"%u", static_cast<unsigned>(error));
+    message += !text.empty() ? text : (L"Error " + std::wstring(code));
     if (!g_quiet) MessageBoxW(nullptr, message.c_str(), kPadCaption, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
     return error;
 }
@@ -46,6 +53,9 @@ DWORD ReportNotStarted(const wchar_t* launcher, DWORD error) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR arguments, int) {
+    // Before anything can load a DLL by its bare name.
+    qx::LimitDllSearchToSystemFolder();
+
     const std::wstring tail = arguments ? arguments : L"";
     g_quiet = tail.find(kSwitchQuiet) != std::wstring::npos;
     const std::wstring parameters = tail.empty() ? std::wstring(kSwitchCallerSetup) : std::wstring(kSwitchCallerSetup) + L" " + tail;
@@ -58,6 +68,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR arguments, int) {
     *name = L'\0';
     if (!qx::BoundedAppend(path, MAX_PATH, kLauncherFile64))
         return static_cast<int>(ReportNotStarted(kLauncherFile64, ERROR_BAD_PATHNAME));
+
+    // Held, shared for reading only, until the launcher has started from it.
+    const qx::CheckedFile launcher = qx::CheckedFile::Open(path);
+    if (launcher.Refused()) return static_cast<int>(ReportNotStarted(path, static_cast<DWORD>(launcher.Result()), true));
 
     // The shell may hand the start to extensions that need COM.
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
@@ -81,9 +95,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR arguments, int) {
 
     // A start handed to another process leaves no handle to wait on.
     if (!info.hProcess) return ERROR_SUCCESS;
-    const qx::UniqueHandle launcher(info.hProcess);
-    WaitForSingleObject(launcher.get(), INFINITE);
+    const qx::UniqueHandle process(info.hProcess);
+    WaitForSingleObject(process.get(), INFINITE);
     DWORD code = 0;
-    GetExitCodeProcess(launcher.get(), &code);
+    GetExitCodeProcess(process.get(), &code);
     return static_cast<int>(code);
 }

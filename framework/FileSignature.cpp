@@ -1,0 +1,201 @@
+#include "framework/FileSignature.h"
+
+#include <softpub.h>
+#include <wintrust.h>
+
+#include "framework/SystemLibrary.h"
+
+namespace qx {
+
+namespace {
+
+// wintrust.dll is not among the DLLs Windows always takes from its system
+// folder, so it is bound at run time from there, on first use. Kept to the
+// end of the process on purpose: the bound calls point into it.
+struct TrustCalls {
+    decltype(&WinVerifyTrust) verify = nullptr;
+    decltype(&WTHelperProvDataFromStateData) providerData = nullptr;
+    decltype(&WTHelperGetProvSignerFromChain) signer = nullptr;
+    HRESULT error = S_OK;
+};
+
+const TrustCalls& Trust() {
+    static const TrustCalls calls = [] {
+        TrustCalls bound;
+        HMODULE module = LoadSystemLibrary(L"wintrust.dll");
+        if (!module) {
+            bound.error = HRESULT_FROM_WIN32(LoadFailure(GetLastError()));
+            return bound;
+        }
+        bound.verify = BindProc<decltype(bound.verify)>(module, "WinVerifyTrust");
+        bound.providerData = BindProc<decltype(bound.providerData)>(module, "WTHelperProvDataFromStateData");
+        bound.signer = BindProc<decltype(bound.signer)>(module, "WTHelperGetProvSignerFromChain");
+        if (!bound.verify || !bound.providerData || !bound.signer) bound.error = HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
+        return bound;
+    }();
+    return calls;
+}
+
+// Whether the running executable's header names a certificate table: a
+// program without one is unsigned, and no crypto library is needed to say so.
+bool ProgramCarriesSignature() {
+    const auto* base = reinterpret_cast<const BYTE*>(GetModuleHandleW(nullptr));
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    if (!base || dos->e_magic != IMAGE_DOS_SIGNATURE) return true;   // unreadable: let the check decide
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    if (nt->Signature != IMAGE_NT_SIGNATURE) return true;
+    if (nt->OptionalHeader.NumberOfRvaAndSizes <= IMAGE_DIRECTORY_ENTRY_SECURITY) return false;
+    return nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_SECURITY].Size != 0;
+}
+
+UniqueHandle OpenHeld(const wchar_t* path, DWORD& error) {
+    // Others may read it (the loader, the installer, the cache copy), but
+    // none may write, rename or delete it while it is held.
+    UniqueHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    error = file ? ERROR_SUCCESS : GetLastError();
+    if (!file && error == ERROR_SUCCESS) error = ERROR_OPEN_FAILED;
+    return file;
+}
+
+}  // namespace
+
+SignatureVerdict VerifySignature(HANDLE file, const wchar_t* path) {
+    SignatureVerdict verdict;
+    const TrustCalls& trust = Trust();
+    if (trust.error != S_OK) {
+        verdict.status = trust.error;
+        return verdict;
+    }
+    WINTRUST_FILE_INFO info = {};
+    info.cbStruct = sizeof info;
+    info.pcwszFilePath = path;
+    info.hFile = file;
+    WINTRUST_DATA data = {};
+    data.cbStruct = sizeof data;
+    data.dwUIChoice = WTD_UI_NONE;
+    data.fdwRevocationChecks = WTD_REVOKE_NONE;
+    data.dwUnionChoice = WTD_CHOICE_FILE;
+    data.pFile = &info;
+    data.dwStateAction = WTD_STATEACTION_VERIFY;
+    data.dwProvFlags = WTD_REVOCATION_CHECK_NONE | WTD_CACHE_ONLY_URL_RETRIEVAL;
+    GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+    const HWND noWindow = static_cast<HWND>(INVALID_HANDLE_VALUE);
+    verdict.status = static_cast<HRESULT>(trust.verify(noWindow, &action, &data));
+
+    // The signer is read whatever the result: a root that is only not
+    // trusted here still names a signer whose digest held.
+    if (data.hWVTStateData) {
+        CRYPT_PROVIDER_DATA* provider = trust.providerData(data.hWVTStateData);
+        CRYPT_PROVIDER_SGNR* signer = provider ? trust.signer(provider, 0, FALSE, 0) : nullptr;
+        if (signer && signer->csCertChain > 0 && signer->pasCertChain && signer->pasCertChain[0].pCert) {
+            const CERT_CONTEXT* leaf = signer->pasCertChain[0].pCert;
+            verdict.signer.assign(reinterpret_cast<const char*>(leaf->pbCertEncoded), leaf->cbCertEncoded);
+        }
+    }
+    data.dwStateAction = WTD_STATEACTION_CLOSE;
+    trust.verify(noWindow, &action, &data);
+    return verdict;
+}
+
+bool OnlyTheRootIsUntrusted(HRESULT status) {
+    return status == CERT_E_UNTRUSTEDROOT || status == CERT_E_CHAINING || status == CERT_E_UNTRUSTEDTESTROOT;
+}
+
+ReferenceSignature ReferenceFrom(const SignatureVerdict& own) {
+    ReferenceSignature reference;
+    if (own.status == kSignatureMissing) return reference;
+    if ((own.status == S_OK || OnlyTheRootIsUntrusted(own.status)) && !own.signer.empty()) {
+        reference.kind = ReferenceSignature::Kind::kSigned;
+        reference.signer = own.signer;
+        return reference;
+    }
+    // Signed, but the signature does not hold (or cannot be read): such a
+    // program trusts no file at all rather than every file.
+    reference.kind = ReferenceSignature::Kind::kBroken;
+    reference.status = own.status != S_OK ? own.status : kSignatureMissing;
+    return reference;
+}
+
+const ReferenceSignature& OwnSignature() {
+    static const ReferenceSignature own = [] {
+        if (!ProgramCarriesSignature()) return ReferenceSignature{};
+        wchar_t path[MAX_PATH] = {};
+        const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+        DWORD error = ERROR_SUCCESS;
+        const UniqueHandle self = n && n < MAX_PATH ? OpenHeld(path, error) : UniqueHandle();
+        if (!self) {
+            ReferenceSignature broken;
+            broken.kind = ReferenceSignature::Kind::kBroken;
+            broken.status = HRESULT_FROM_WIN32(n && n < MAX_PATH ? error : ERROR_BAD_PATHNAME);
+            return broken;
+        }
+        return ReferenceFrom(VerifySignature(self.get(), path));
+    }();
+    return own;
+}
+
+HRESULT JudgeSignature(const ReferenceSignature& reference, const SignatureVerdict& file) {
+    switch (reference.kind) {
+        case ReferenceSignature::Kind::kUnsigned: return S_OK;
+        case ReferenceSignature::Kind::kBroken: return reference.status;
+        case ReferenceSignature::Kind::kSigned: break;
+    }
+    if (file.status != S_OK && !OnlyTheRootIsUntrusted(file.status)) return file.status;
+    if (file.signer.empty()) return kSignatureMissing;
+    // The certificates themselves, not their names: anyone can make a
+    // certificate with the vendor's name on it.
+    return file.signer == reference.signer ? S_OK : kSignerNotOurs;
+}
+
+CheckedFile CheckedFile::Open(const wchar_t* path, const ReferenceSignature& reference) {
+    CheckedFile checked;
+    checked.path_ = path ? path : L"";
+    checked.file_ = OpenHeld(checked.path_.c_str(), checked.openError_);
+    if (!checked.file_) return checked;
+    checked.result_ = reference.kind == ReferenceSignature::Kind::kUnsigned
+                          ? S_OK
+                          : JudgeSignature(reference, VerifySignature(checked.file_.get(), checked.path_.c_str()));
+    return checked;
+}
+
+void CheckAhead::Run(const wchar_t* path) {
+    AcquireSRWLockExclusive(&lock_);
+    if (!held_ && !taken_) {
+        file_ = CheckedFile::Open(path);
+        held_ = true;
+    }
+    ReleaseSRWLockExclusive(&lock_);
+}
+
+CheckVerdict CheckAhead::Verdict(const wchar_t* path) {
+    Run(path);
+    AcquireSRWLockShared(&lock_);
+    CheckVerdict verdict;
+    if (held_ && path && _wcsicmp(file_.Path().c_str(), path) == 0) {
+        verdict = {file_.OpenError(), file_.Result()};
+        ReleaseSRWLockShared(&lock_);
+        return verdict;
+    }
+    ReleaseSRWLockShared(&lock_);
+    const CheckedFile now = CheckedFile::Open(path);
+    return {now.OpenError(), now.Result()};
+}
+
+CheckedFile CheckAhead::Take(const wchar_t* path) {
+    AcquireSRWLockExclusive(&lock_);
+    CheckedFile taken;
+    const bool same = held_ && path && _wcsicmp(file_.Path().c_str(), path) == 0;
+    if (same) {
+        taken = std::move(file_);
+        file_ = CheckedFile();
+    }
+    // Taken once: a later use checks afresh, and a check ahead that comes
+    // too late holds nothing nobody takes.
+    held_ = held_ && !same;
+    taken_ = true;
+    ReleaseSRWLockExclusive(&lock_);
+    return same ? std::move(taken) : CheckedFile::Open(path);
+}
+
+}  // namespace qx
