@@ -19,9 +19,18 @@ struct TrustCalls {
     HRESULT error = S_OK;
 };
 
+// What the crypto libraries bring in by bare name, some through delay-loaded
+// imports (wintrust.dll, then imagehlp.dll, then dbghelp.dll) that Wine
+// resolves from the program's folder first whatever the process's search
+// says. Loaded by full path from the system folder beforehand, so those
+// lookups find them loaded; kept to the end of the process.
+constexpr const wchar_t* kTrustHelpers[] = {L"crypt32.dll", L"dbghelp.dll", L"imagehlp.dll", L"rsaenh.dll",
+                                            L"bcrypt.dll"};
+
 const TrustCalls& Trust() {
     static const TrustCalls calls = [] {
         TrustCalls bound;
+        for (const wchar_t* helper : kTrustHelpers) LoadSystemLibrary(helper);
         HMODULE module = LoadSystemLibrary(L"wintrust.dll");
         if (!module) {
             bound.error = HRESULT_FROM_WIN32(LoadFailure(GetLastError()));

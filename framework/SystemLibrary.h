@@ -11,19 +11,21 @@
 namespace qx {
 
 // name (a bare file name such as L"msi.dll") from the system folder only,
-// or null with the last error set. Windows 7 without its DLL-search update
-// does not know LOAD_LIBRARY_SEARCH_SYSTEM32 and refuses the call; the
-// system folder's full path is loaded instead, its own dependencies then
-// searched from there first.
+// or null with the last error set. Loaded by its full path, so that what
+// it imports in turn is searched from the system folder too (Wine resolves
+// the imports of a DLL loaded by bare name with the search flags from the
+// program's folder first). Windows 7 without its DLL-search update does not
+// know the search flags and refuses the call; the same full path is then
+// loaded with the search starting in its own folder.
 inline HMODULE LoadSystemLibrary(const wchar_t* name) {
-    HMODULE module = LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (module || GetLastError() != ERROR_INVALID_PARAMETER) return module;
     wchar_t path[MAX_PATH] = {};
     const UINT n = GetSystemDirectoryW(path, MAX_PATH);
     if (n == 0 || n >= MAX_PATH || !BoundedAppend(path, MAX_PATH, L"\\") || !BoundedAppend(path, MAX_PATH, name)) {
         SetLastError(ERROR_MOD_NOT_FOUND);
         return nullptr;
     }
+    HMODULE module = LoadLibraryExW(path, nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (module || GetLastError() != ERROR_INVALID_PARAMETER) return module;
     return LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 

@@ -4,10 +4,12 @@ cmake_policy(SET CMP0057 NEW)
 # modules. The load-time search starts in the program's own folder, so a
 # DLL off the KnownDLLs list (msi.dll, version.dll, ...) imported there could
 # be replaced by a file planted beside the program; such DLLs are loaded at
-# run time from the system folder instead.
+# run time from the system folder instead. No product binary imports a
+# module of the product at load time either: the loader would run its code
+# before the launcher could check the module against its signature.
 set(known_dlls
   kernel32.dll user32.dll gdi32.dll advapi32.dll shell32.dll shlwapi.dll setupapi.dll ole32.dll msvcrt.dll)
-set(own_modules customactiondata64.dll qxvinstallactions64.dll)
+set(own_modules customactiondata64.dll qxvinstallactions64.dll qxvsetupres64.dll qxprp4005p64.dll)
 # The common controls come from the side-by-side store, for the binaries
 # whose manifest names them as a dependency.
 set(side_by_side_users QXVSetup64.exe)
@@ -30,7 +32,7 @@ foreach(name IN LISTS expected)
     set(failed TRUE)
     continue()
   endif()
-  set(allowed ${known_dlls} ${own_modules})
+  set(allowed ${known_dlls})
   if(name IN_LIST side_by_side_users)
     list(APPEND allowed comctl32.dll)
   endif()
@@ -45,7 +47,10 @@ foreach(name IN LISTS expected)
       message(SEND_ERROR "${name} imports ${dll} at load time; it is loaded at run time when needed")
       set(failed TRUE)
     endif()
-    if(NOT dll IN_LIST allowed)
+    if(dll IN_LIST own_modules)
+      message(SEND_ERROR "${name} imports the product's module ${dll} at load time; it is loaded by full path after its check")
+      set(failed TRUE)
+    elseif(NOT dll IN_LIST allowed)
       message(SEND_ERROR "${name} imports ${dll} at load time, which Windows may take from outside its system folder")
       set(failed TRUE)
     endif()

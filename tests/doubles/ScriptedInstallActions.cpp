@@ -9,8 +9,11 @@
 //   pause_before_unlock=1, pause_after_unlock=1   wait at that point for the
 //                          test's go (tests/support/ActionsPause.h)
 //   list_cache=1           record the files in the product's cache folder
+//   load_dwmapi=1          load dwmapi.dll by its bare name, as system DLLs
+//                          load their helpers, and record where it came from
 // Each call appends one line to "actions-record.txt" in the script's folder:
 //   tail=...|log=...|held=N|fourth=N|unlocked=N|entered=FILETIME|returned=FILETIME|script=FOLDER[|cache=a;b;...]
+//   [|loaded=PATH]
 // Without a script it takes no other test's: it releases the lock, records
 // "script=none" beside itself and returns kNoScriptResult.
 #include <cstdlib>
@@ -96,6 +99,14 @@ QX_INSTALLACTIONS_API int DoInstallActions(const wchar_t* commandLine, UiLock* u
     const std::wstring folder = ScriptFolder();
     const auto script = ReadScript(folder);
     const std::wstring cache = Get(script, "list_cache", 0) ? L"|cache=" + CacheListing() : L"";
+    std::wstring loaded;
+    if (Get(script, "load_dwmapi", 0)) {
+        // Left loaded: a DLL of the system stays for the process's life.
+        HMODULE dll = LoadLibraryW(L"dwmapi.dll");
+        wchar_t path[MAX_PATH] = L"(none)";
+        if (dll) GetModuleFileNameW(dll, path, MAX_PATH);
+        loaded = std::wstring(L"|loaded=") + path;
+    }
     const std::wstring tail = commandLine ? commandLine : L"(null)";
     const bool afterReboot = tail.find(L"AFTERREBOOT=YES") != std::wstring::npos;
 
@@ -114,6 +125,6 @@ QX_INSTALLACTIONS_API int DoInstallActions(const wchar_t* commandLine, UiLock* u
                                  L"|held=" + std::to_wstring(held) + L"|fourth=" + std::to_wstring(reserved) +
                                  L"|unlocked=" + std::to_wstring(unlocked) + L"|entered=" +
                                  std::to_wstring(entered) + L"|returned=" + std::to_wstring(Now()) +
-                                 L"|script=" + (folder.empty() ? L"none" : folder) + cache);
+                                 L"|script=" + (folder.empty() ? L"none" : folder) + cache + loaded);
     return result;
 }

@@ -171,15 +171,24 @@ TEST_F(StressDllPlanting, OwnFolderComesFirstAndTheErrorModuleStillLoads) {
 // those are KnownDLLs that do not.)
 constexpr const wchar_t* kNonKnownSystemDlls[] = {L"msi"};
 
-class LauncherPrefersFilesOverBuiltins {
+// Wine is told, for one program, to prefer files of these names over its own.
+class PrefersFilesOverBuiltins {
 public:
-    LauncherPrefersFilesOverBuiltins() {
-        const std::wstring key = std::wstring(kLauncherAppDefaultsKey) + L"\\DllOverrides";
+    PrefersFilesOverBuiltins(const std::wstring& appDefaultsKey, std::initializer_list<const wchar_t*> dlls)
+        : key_(appDefaultsKey) {
         const wchar_t order[] = L"native,builtin";
-        for (const wchar_t* dll : kNonKnownSystemDlls)
-            EXPECT_TRUE(SetValue(HKEY_CURRENT_USER, key, dll, REG_SZ, order, sizeof order));
+        for (const wchar_t* dll : dlls)
+            EXPECT_TRUE(SetValue(HKEY_CURRENT_USER, key_ + L"\\DllOverrides", dll, REG_SZ, order, sizeof order));
     }
-    ~LauncherPrefersFilesOverBuiltins() { DeleteKey(HKEY_CURRENT_USER, kLauncherAppDefaultsKey); }
+    ~PrefersFilesOverBuiltins() { DeleteKey(HKEY_CURRENT_USER, key_); }
+
+private:
+    std::wstring key_;
+};
+
+class LauncherPrefersFilesOverBuiltins : public PrefersFilesOverBuiltins {
+public:
+    LauncherPrefersFilesOverBuiltins() : PrefersFilesOverBuiltins(kLauncherAppDefaultsKey, {L"msi"}) {}
 };
 
 TEST_F(StressDllPlanting, SystemDllsComeOnlyFromTheSystemFolder) {
@@ -204,6 +213,49 @@ TEST_F(StressDllPlanting, SystemDllsComeOnlyFromTheSystemFolder) {
     EXPECT_EQ(CountText(records, "Exiting MsiThreadproc"), 1u);
     for (const auto& r : records) EXPECT_NE(r.type, "ERROR") << r.text;
     UninstallProduct();
+}
+
+// Helpers that system DLLs load by bare name while a program runs (dwmapi;
+// dbghelp and rsaenh, which the signature check's libraries bring in: none
+// of them on Windows' KnownDLLs list), planted beside the
+// program with Wine told to prefer such a file for it, as Windows always
+// does: the launcher and the Pad limit their search to the system folder
+// before anything runs, so each gets the system folder's copy.
+TEST_F(StressDllPlanting, HelpersLoadedByBareNameComeFromTheSystemFolder) {
+    const std::wstring planted = BuildDir() + L"tests\\stress\\planted.dll";
+    wchar_t system[MAX_PATH] = {};
+    GetSystemDirectoryW(system, MAX_PATH);
+    {
+        SCOPED_TRACE("a module of the launcher loads dwmapi.dll while it runs");
+        const std::wstring folder = MakeLauncherFolder(std::wstring(kRoot) + L"helpers\\", kInstallScenario);
+        WriteActionsScript(folder, "result=0\nload_dwmapi=1\n");
+        for (const wchar_t* dll : {L"dwmapi.dll", L"dbghelp.dll", L"rsaenh.dll"}) ASSERT_TRUE(CopyInto(planted, folder, dll));
+        const PrefersFilesOverBuiltins overrides(kLauncherAppDefaultsKey, {L"dwmapi", L"dbghelp", L"rsaenh"});
+        Process launcher = Start(folder, L"CALLER=SETUP");
+        ASSERT_TRUE(launcher.Started());
+        const Outcome outcome = WaitForEnd(launcher, 60000);
+        EXPECT_TRUE(outcome.ended && !outcome.crashed);
+        const auto calls = RecordLines(folder + L"actions-record.txt");
+        ASSERT_EQ(calls.size(), 1u);
+        EXPECT_EQ(Lower(RecordField(calls[0], L"loaded")), Lower(std::wstring(system) + L"\\dwmapi.dll"));
+        ExpectNothingPlantedLoaded(folder);
+    }
+    {
+        SCOPED_TRACE("the Pad tells that the launcher is missing, in a box");
+        const std::wstring folder = std::wstring(kRoot) + L"pad\\";
+        RemoveTree(folder);
+        SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
+        ASSERT_TRUE(CopyInto(ProductDir() + kPadFile, folder));
+        for (const wchar_t* dll : {L"dbghelp.dll", L"rsaenh.dll"}) ASSERT_TRUE(CopyInto(planted, folder, dll));
+        const PrefersFilesOverBuiltins overrides(L"Software\\Wine\\AppDefaults\\Setup.exe", {L"dbghelp", L"rsaenh"});
+        Process pad = Process::Start(folder + kPadFile, L"");
+        ASSERT_TRUE(pad.Started());
+        const Outcome outcome = WaitForEnd(pad, 60000);
+        EXPECT_TRUE(outcome.ended && !outcome.crashed);
+        EXPECT_EQ(outcome.messages.size(), 1u);
+        EXPECT_EQ(outcome.exitCode, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+        ExpectNothingPlantedLoaded(folder);
+    }
 }
 
 }  // namespace

@@ -149,7 +149,7 @@ Outcome WaitForEnd(Process& child, DWORD timeoutMs, const std::wstring& outputFi
         const DWORD now = GetTickCount();
         for (const ShownWindow& w : TopLevelWindows(child.Id())) {
             if (w.windowClass != L"#32770" || !IsWindowVisible(w.window)) continue;
-            const bool box = w.caption == kLauncherCaption;
+            const bool box = w.caption == kLauncherCaption || w.caption == kPadCaption;
             const bool prompt = w.caption == kDiscPromptCaption;
             if (!box && !prompt) continue;
             auto it = seen.find(w.window);

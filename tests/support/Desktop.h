@@ -55,9 +55,9 @@ struct Outcome {
     std::string crashText;                   // what the debugger wrote, when it crashed
 };
 
-// Waits for child to end, pressing OK on its message boxes and Cancel on its
-// disc prompts, and dismissing the system's crash dialog (which counts as a
-// crash). outputFile is the StartOptions' one, read for a debugger's report.
+// Waits for child to end, pressing OK on its message boxes (the launcher's
+// or the Pad's) and Cancel on its disc prompts, and dismissing the system's
+// crash dialog (which counts as a crash). outputFile is the StartOptions' one, read for a debugger's report.
 Outcome WaitForEnd(Process& child, DWORD timeoutMs, const std::wstring& outputFile = L"");
 
 }  // namespace qxtest

@@ -1,0 +1,159 @@
+// The check against the program's signature, in process: the signed
+// launcher of the product folder is the reference, the build's variants are
+// the files that are not the product's own.
+#include <gtest/gtest.h>
+
+#include "framework/DllSearch.h"
+#include "framework/FileSignature.h"
+#include "tests/support/Files.h"
+#include "tests/support/Paths.h"
+#include "tests/support/Text.h"
+
+namespace {
+
+using qxtest::BuildDir;
+using qxtest::Narrow;
+using qxtest::ProductDir;
+
+qx::ReferenceSignature ReferenceOf(const std::wstring& program) {
+    qx::UniqueHandle file(CreateFileW(program.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    return qx::ReferenceFrom(qx::VerifySignature(file.get(), program.c_str()));
+}
+
+std::wstring Variant(const wchar_t* variant, const wchar_t* file) {
+    return BuildDir() + L"tests\\trust\\" + variant + L"\\" + file;
+}
+
+TEST(FileSignature, EachFileIsJudgedAgainstTheReferencesSigner) {
+    const qx::ReferenceSignature signedProgram = ReferenceOf(ProductDir() + L"QXVSetup64.exe");
+    ASSERT_EQ(signedProgram.kind, qx::ReferenceSignature::Kind::kSigned) << "the shipped launcher is signed";
+    const qx::ReferenceSignature unsignedProgram = ReferenceOf(Variant(L"unsigned", L"QXVSetup64.exe"));
+    ASSERT_EQ(unsignedProgram.kind, qx::ReferenceSignature::Kind::kUnsigned);
+
+    struct Case {
+        std::wstring path;
+        HRESULT bySigned;
+    };
+    const Case cases[] = {
+        {ProductDir() + L"QXVInstallActions64.dll", S_OK},
+        {ProductDir() + L"QXPRP4005.msi", S_OK},
+        {ProductDir() + L"Setup.exe", S_OK},
+        {Variant(L"unsigned", L"QXVInstallActions64.dll"), qx::kSignatureMissing},
+        {Variant(L"unsigned", L"QXPRP4005.msi"), qx::kSignatureMissing},
+        {Variant(L"other", L"CustomActionData64.dll"), qx::kSignerNotOurs},
+        {Variant(L"other", L"QXPRP4005.msi"), qx::kSignerNotOurs},
+        {Variant(L"changed", L"QXVInstallActions64.dll"), qx::kSignatureBadDigest},
+        {Variant(L"changed", L"Setup.exe"), qx::kSignatureBadDigest},
+        {BuildDir() + L"tests\\fixtures\\Garbage.msi", qx::kSignatureMissing},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Narrow(c.path));
+        const qx::CheckedFile bySigned = qx::CheckedFile::Open(c.path.c_str(), signedProgram);
+        ASSERT_EQ(bySigned.OpenError(), 0u);
+        // A file that is no Authenticode subject at all is refused too,
+        // with whatever the system calls it.
+        if (c.path.find(L"Garbage") != std::wstring::npos)
+            EXPECT_TRUE(bySigned.Refused());
+        else
+            EXPECT_EQ(bySigned.Result(), c.bySigned);
+        const qx::CheckedFile byUnsigned = qx::CheckedFile::Open(c.path.c_str(), unsignedProgram);
+        EXPECT_TRUE(byUnsigned.Passed()) << "an unsigned program checks nothing";
+    }
+    const qx::CheckedFile missing = qx::CheckedFile::Open((ProductDir() + L"absent.dll").c_str(), signedProgram);
+    EXPECT_EQ(missing.OpenError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_FALSE(missing.Passed());
+    EXPECT_FALSE(missing.Refused());
+}
+
+TEST(FileSignature, OnlyAnUntrustedRootIsForgivenAndOnlyForTheProgramsOwnSigner) {
+    qx::ReferenceSignature reference;
+    reference.kind = qx::ReferenceSignature::Kind::kSigned;
+    reference.signer = "ours";
+    struct Case {
+        HRESULT status;
+        const char* signer;
+        HRESULT judged;
+    };
+    const Case cases[] = {
+        {S_OK, "ours", S_OK},
+        {CERT_E_UNTRUSTEDROOT, "ours", S_OK},
+        {CERT_E_CHAINING, "ours", S_OK},
+        {CERT_E_UNTRUSTEDROOT, "theirs", qx::kSignerNotOurs},
+        {S_OK, "theirs", qx::kSignerNotOurs},
+        {S_OK, "", qx::kSignatureMissing},
+        {CERT_E_EXPIRED, "ours", CERT_E_EXPIRED},
+        {qx::kSignatureBadDigest, "ours", qx::kSignatureBadDigest},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.signer);
+        EXPECT_EQ(qx::JudgeSignature(reference, {c.status, c.signer}), c.judged) << std::hex << c.status;
+    }
+    // A program whose own signature does not hold trusts nothing.
+    const qx::ReferenceSignature broken = qx::ReferenceFrom({qx::kSignatureBadDigest, "ours"});
+    EXPECT_EQ(broken.kind, qx::ReferenceSignature::Kind::kBroken);
+    EXPECT_EQ(qx::JudgeSignature(broken, {S_OK, "ours"}), qx::kSignatureBadDigest);
+    EXPECT_EQ(qx::ReferenceFrom({CERT_E_UNTRUSTEDROOT, "ours"}).kind, qx::ReferenceSignature::Kind::kSigned);
+}
+
+TEST(FileSignature, AHeldFileCannotBeRenamedReplacedOrDeletedUntilReleased) {
+    const std::wstring folder = qxtest::ProgramFolder() + L"held\\";
+    qxtest::RemoveTree(folder);
+    CreateDirectoryW(folder.c_str(), nullptr);
+    ASSERT_TRUE(qxtest::CopyInto(ProductDir() + L"CustomActionData64.dll", folder));
+    const std::wstring path = folder + L"CustomActionData64.dll";
+    const std::wstring moved = folder + L"moved.dll";
+    qx::CheckedFile held = qx::CheckedFile::Open(path.c_str(), ReferenceOf(ProductDir() + L"QXVSetup64.exe"));
+    ASSERT_TRUE(held.Passed());
+    EXPECT_FALSE(MoveFileW(path.c_str(), moved.c_str())) << "renamed while held";
+    EXPECT_FALSE(DeleteFileW(path.c_str())) << "deleted while held";
+    EXPECT_FALSE(CopyFileW((ProductDir() + L"QXVInstallActions64.dll").c_str(), path.c_str(), FALSE))
+        << "replaced while held";
+    EXPECT_FALSE(qx::UniqueHandle(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                              OPEN_EXISTING, 0, nullptr)))
+        << "opened for writing while held";
+    qx::UniqueHandle reader(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_TRUE(reader) << "others may still read it (the loader, the installer, the cache copy)";
+    reader.reset();
+    held.Release();
+    EXPECT_TRUE(MoveFileW(path.c_str(), moved.c_str()));
+    qxtest::RemoveTree(folder);
+}
+
+TEST(FileSignature, ACheckAheadIsHandedOverOnceAndOnlyForItsPath) {
+    const std::wstring module = ProductDir() + L"CustomActionData64.dll";
+    const std::wstring other = ProductDir() + L"QXVInstallActions64.dll";
+    qx::CheckAhead ahead;
+    ahead.Run(module.c_str());
+    const qx::CheckVerdict verdict = ahead.Verdict(module.c_str());
+    EXPECT_EQ(verdict.openError, 0u);
+    EXPECT_FALSE(DeleteFileW(module.c_str())) << "held from the check ahead on";
+    qx::CheckedFile taken = ahead.Take(module.c_str());
+    EXPECT_TRUE(taken.Passed());
+    EXPECT_EQ(_wcsicmp(taken.Path().c_str(), module.c_str()), 0);
+    const qx::CheckedFile another = ahead.Take(other.c_str());
+    EXPECT_EQ(_wcsicmp(another.Path().c_str(), other.c_str()), 0) << "another path is checked afresh";
+    // A check ahead that comes after the take holds nothing nobody takes.
+    ahead.Run(other.c_str());
+    taken.Release();
+}
+
+TEST(DllSearch, TheFallbackLoadsEachHelperFromTheSystemFolder) {
+    qx::PreloadSystemHelpers();
+    wchar_t system[MAX_PATH] = {};
+    ASSERT_GT(GetSystemDirectoryW(system, MAX_PATH), 0u);
+    size_t loaded = 0;
+    for (size_t i = 0; i < qx::kSystemHelperDllCount; ++i) {
+        const std::wstring candidate = std::wstring(system) + L"\\" + qx::kSystemHelperDlls[i];
+        if (!qxtest::FileExists(candidate)) continue;   // a helper this system does not have
+        SCOPED_TRACE(Narrow(qx::kSystemHelperDlls[i]));
+        HMODULE module = GetModuleHandleW(qx::kSystemHelperDlls[i]);
+        ASSERT_NE(module, nullptr) << "not loaded";
+        wchar_t path[MAX_PATH] = {};
+        GetModuleFileNameW(module, path, MAX_PATH);
+        EXPECT_EQ(_wcsicmp(path, candidate.c_str()), 0) << Narrow(path);
+        ++loaded;
+    }
+    EXPECT_GE(loaded, 8u);
+}
+
+}  // namespace
