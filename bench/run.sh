@@ -22,6 +22,8 @@ bash "$root/cmake/install-deps.sh"
 cmake -S "$root" --preset release -B "$build" >/dev/null
 cmake --build "$build" -j"$(nproc)"
 cmake --build "$build" --target qx_bench -j"$(nproc)"
+# The signed launcher installs only a package signed as it is.
+bash "$root/companions/package/sign-product.sh" "$build/bench/large" "$build/signing" bench-large >/dev/null
 t_built=$(date +%s)
 
 data="$build/bench-data"
@@ -60,10 +62,9 @@ cp "$build/tests/doubles/actions/QXVInstallActions64.dll" "$drive/bench/latency/
 # The same product folder with the driver-sized package in place of the demo's.
 cp -r "$build/product" "$drive/bench/large"
 cp "$tools/large/QXPRP4005.msi" "$drive/bench/large/QXPRP4005.msi"
-# The floor's empty program beside the modules it imports.
+# The floor's empty program (it imports no module of the product).
 mkdir -p "$drive/bench/floor"
-cp "$tools/bench_empty_imports.exe" "$build/product/CustomActionData64.dll" "$build/product/QXVInstallActions64.dll" \
-  "$drive/bench/floor/"
+cp "$tools/bench_empty_imports.exe" "$drive/bench/floor/"
 python3 "$bench/make_tree.py" "$drive/bench/tree-src" >"$data/tree.txt"
 mkdir -p "$drive/bench/tree-empty" "$drive/bench/log"
 
@@ -149,6 +150,24 @@ for run in $(seq 0 "$runs"); do
       sed "s/^/pkg=$pkg run=$run /" >>"$data/packageread.txt"
   done
 done
+
+# What the checks against the program's signature cost: each run a fresh
+# process, so the first check pays for loading the crypto libraries.
+for run in $(seq 0 "$runs"); do
+  wine64 "$tools/bench_signaturecheck.exe" 'C:\bench\install' </dev/null 2>/dev/null | tr -d '\r' |
+    grep -a '^check_us=' | sed "s/^/run=$run /" >>"$data/signaturecheck.txt" || true
+done
+step "signature checks (median of $runs runs, microseconds):"
+python3 - "$data/signaturecheck.txt" <<'PY' | tee "$data/signaturecheck-median.txt"
+import statistics, sys
+figures = {}
+for line in open(sys.argv[1]):
+    run, what, us = line.split()[:3]
+    if run != "run=0":   # the warm-up
+        figures.setdefault(what.split("=", 1)[1], []).append(int(us))
+for what, values in sorted(figures.items()):
+    print(f"  {what:26} {statistics.median(values):>8.0f}")
+PY
 
 # ---- 3. the log ------------------------------------------------------------------
 step "log: $log_runs runs (+1 warm-up) of one writer and of four processes"
