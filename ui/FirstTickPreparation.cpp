@@ -11,21 +11,29 @@ namespace {
 
 qx::CheckAhead g_package;
 
-DWORD WINAPI PrepareProc(void*) {
+DWORD WINAPI BindMsiProc(void*) {
     Msi();
+    return 0;
+}
+
+// The crypto libraries load for the program's own signature; the checks
+// follow in the order the first tick needs them.
+DWORD WINAPI CheckFilesProc(void*) {
     qx::OwnSignature();
-    const std::wstring package = LauncherFilePath(kPackageFile);
-    if (!package.empty()) g_package.Run(package.c_str());
     CheckCompanionAhead(Companion::kInstallActions);
     CheckCompanionAhead(Companion::kCustomActionData);
+    const std::wstring package = LauncherFilePath(kPackageFile);
+    if (!package.empty()) g_package.Run(package.c_str());
     return 0;
 }
 
 }  // namespace
 
 void PrepareFirstTickInBackground() {
-    // Not waited for: each user of what it makes waits on that alone.
-    qx::UniqueHandle thread(CreateThread(nullptr, 0, PrepareProc, nullptr, 0, nullptr));
+    // Two threads, as both take longer than the tick alone: not waited for,
+    // each user of what they make waits on that alone.
+    qx::UniqueHandle binding(CreateThread(nullptr, 0, BindMsiProc, nullptr, 0, nullptr));
+    qx::UniqueHandle checks(CreateThread(nullptr, 0, CheckFilesProc, nullptr, 0, nullptr));
 }
 
 qx::CheckedFile TakePackageCheck(const wchar_t* path) { return g_package.Take(path); }
