@@ -11,6 +11,7 @@
 #include "diag/Logger.h"
 #include "framework/BoundedText.h"
 #include "framework/FileLinks.h"
+#include "framework/SystemMessage.h"
 
 namespace {
 
@@ -58,6 +59,19 @@ bool IsSameOrInside(const std::wstring& inner, const std::wstring& outer) {
     return inner.size() == outer.size() || outer.back() == L'\\' || inner[outer.size()] == L'\\';
 }
 
+// "Install source cache: <what> <path>" and the system's text for error,
+// as ERROR records (a long path is cut into pieces, never dropped).
+void LogCopyFailure(const wchar_t* what, const std::wstring& path, DWORD error) {
+    std::wstring text = L"Install source cache: ";
+    text += what;
+    text += L" ";
+    text += path;
+    text += L"\n Code: " + std::to_wstring(error) + L"\nMsg: ";
+    const std::wstring system = qx::SystemMessage(error);
+    text += system.empty() ? L"Unkown Error" : system;
+    LogErrorText(text.c_str());
+}
+
 // Writes the copy under a new name beside the destination, then renames it
 // over the destination: a rename replaces the entry itself, so whatever
 // stands there, a link included, is never written through.
@@ -68,17 +82,47 @@ void CopyOneFile(const wchar_t* source, const std::wstring& destination) {
     // through a link. Only then is a leftover of an interrupted copy looked
     // at and removed: the usual new name costs no check of its own.
     if (!CopyFileW(source, fresh.c_str(), TRUE)) {
-        const DWORD error = GetLastError();
+        DWORD error = GetLastError();
         if ((error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) || !qx::RemoveEntryAt(fresh, false) ||
-            !CopyFileW(source, fresh.c_str(), TRUE))
+            !CopyFileW(source, fresh.c_str(), TRUE)) {
+            if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) error = GetLastError();
+            LogCopyFailure(L"not written:", destination, error);
+            // A copy cut short (a full volume) leaves its new file behind.
+            qx::RemoveEntryAt(fresh, false);
             return;
+        }
     }
     if (MoveFileExW(fresh.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING)) return;
+    DWORD error = GetLastError();
     if (qx::RemoveEntryAt(destination, true) &&
         MoveFileExW(fresh.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING))
         return;
-    LogError(L"Install source cache: not replaced: %s", destination.c_str());
+    if (error == ERROR_SUCCESS) error = GetLastError();
+    LogCopyFailure(L"not replaced:", destination, error);
     qx::RemoveEntryAt(fresh, false);
+}
+
+// Whether the file at copy (opened without following a link, and checked to
+// be itself) holds the same bytes as the one at original.
+bool SameFile(const std::wstring& original, const std::wstring& copy) {
+    qx::UniqueHandle held;
+    std::wstring finalPath;
+    bool isFolder = true;
+    if (qx::OpenChecked(copy, FILE_READ_DATA, held, finalPath, &isFolder) != qx::EntryCheck::kItself || isFolder)
+        return false;
+    qx::UniqueHandle from(CreateFileW(original.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    LARGE_INTEGER a = {}, b = {};
+    if (!from || !GetFileSizeEx(from.get(), &a) || !GetFileSizeEx(held.get(), &b) || a.QuadPart != b.QuadPart)
+        return false;
+    std::vector<char> x(64 * 1024), y(64 * 1024);
+    for (;;) {
+        DWORD nx = 0, ny = 0;
+        if (!ReadFile(from.get(), x.data(), static_cast<DWORD>(x.size()), &nx, nullptr) ||
+            !ReadFile(held.get(), y.data(), static_cast<DWORD>(y.size()), &ny, nullptr) || nx != ny)
+            return false;
+        if (nx == 0) return true;
+        if (memcmp(x.data(), y.data(), nx) != 0) return false;
+    }
 }
 
 // The destination folder for a level: created when missing, and used only
@@ -143,15 +187,36 @@ void CopyLevel(const wchar_t* source, const wchar_t* destination, bool createPar
 
 }  // namespace
 
-bool CopyInstallSource(const wchar_t* source, const wchar_t* destination) {
-    if (!source || !source[0] || !destination || !destination[0]) return true;
+const wchar_t* const kResumeFiles[] = {kLauncherFile64, kInstallActionsFile, kCustomActionDataFile,
+                                       kResourceModuleFile, kErrorModuleFile};
+const size_t kResumeFileCount = sizeof kResumeFiles / sizeof kResumeFiles[0];
+
+bool CacheIsWhole(const wchar_t* source, const wchar_t* folder, std::wstring* lacking) {
+    std::wstring missing;
+    for (size_t i = 0; i < kResumeFileCount; ++i) {
+        wchar_t copy[MAX_PATH], original[MAX_PATH];
+        bool present = JoinPath(copy, folder, kResumeFiles[i]);
+        if (present && source) {
+            present = JoinPath(original, source, kResumeFiles[i]) && SameFile(original, copy);
+        } else if (present) {
+            present = SameFile(copy, copy);
+        }
+        if (!present) missing += (missing.empty() ? L"" : L", ") + std::wstring(kResumeFiles[i]);
+    }
+    if (lacking) *lacking = missing;
+    return missing.empty();
+}
+
+bool CopyInstallSource(const wchar_t* source, const wchar_t* destination, std::wstring* lacking) {
+    if (lacking) *lacking = L"no copy made";
+    if (!source || !source[0] || !destination || !destination[0]) return false;
     if (qx::BoundedLength(source, MAX_PATH) >= MAX_PATH || qx::BoundedLength(destination, MAX_PATH) >= MAX_PATH)
-        return true;
+        return false;
     // The same folder under two spellings: every copy would be onto itself.
     const std::wstring from = Canonical(source);
-    if (from.empty() || from == Canonical(destination)) return true;
+    if (from.empty() || from == Canonical(destination)) return false;
     CopyLevel(source, destination, true, 0);
-    return true;
+    return CacheIsWhole(source, destination, lacking);
 }
 
 namespace {

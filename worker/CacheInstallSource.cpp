@@ -39,6 +39,7 @@ void CacheInstallSource(const wchar_t* manufacturer, const wchar_t* productName,
     if (!ValidateCacheFolder(cacheFolder, manufacturer, productName, &reason) ||
         !HoldCacheFolder(cacheFolder, !fromCache, cached.hold, &reason)) {
         LogError(L"Install source cache not used: %s", reason.c_str());
+        cached.notResumable = L"the install source cache is not used: " + reason;
         LogTrace(L"Out CacheInstallSource");
         return;
     }
@@ -47,7 +48,14 @@ void CacheInstallSource(const wchar_t* manufacturer, const wchar_t* productName,
     cached.usable = cached.hold.trusted;
     if (!cached.usable) {
         LogError(L"Install source cache not used: %s", cached.hold.distrust.c_str());
-    } else if (!fromCache) {
+        cached.notResumable = L"the install source cache is not used: " + cached.hold.distrust;
+    } else if (fromCache) {
+        // Resumed from the cache itself: nothing to copy, but it must still
+        // hold what a further restart would need.
+        std::wstring lacking;
+        cached.whole = CacheIsWhole(nullptr, cacheFolder, &lacking);
+        if (!cached.whole) cached.notResumable = L"the cache lacks " + lacking;
+    } else {
         // The record goes under the key its reader reads; a product code
         // that is no GUID marks a package that is not to be trusted with it.
         if (IsBracedGuid(productCode)) {
@@ -55,7 +63,14 @@ void CacheInstallSource(const wchar_t* manufacturer, const wchar_t* productName,
         } else {
             LogError(L"Source path not recorded: the product code is not a GUID");
         }
-        CopyInstallSource(sourceFolder, cacheFolder);
+        std::wstring lacking;
+        cached.whole = CopyInstallSource(sourceFolder, cacheFolder, &lacking);
+        if (!cached.whole) {
+            // No half cache stays behind, new files of a copy cut short included.
+            cached.notResumable = L"the cache copy lacks " + lacking;
+            LogError(L"Install source cache is not whole; emptied again");
+            DeleteInstallSourceCache(cacheFolder);
+        }
     }
     LogTrace(L"Out CacheInstallSource");
 }

@@ -1,6 +1,8 @@
 #pragma once
 #include <windows.h>
 
+#include <string>
+
 #include "cache/CacheFolderHold.h"
 
 // What caching the install source left for the rest of the run.
@@ -14,6 +16,11 @@ struct CachedSource {
     // The product's own folder, held and free of links: it may be emptied,
     // even when it is not trusted to hold code.
     bool emptiable = false;
+    // Usable, and holding every file a resumed run needs, equal to its
+    // source: only then may a restart resume from it.
+    bool whole = false;
+    // Why a restart could not resume from it, when it cannot.
+    std::wstring notResumable;
     // Held open from the caching to the end of the run.
     CacheFolderHold hold;
 };

@@ -16,6 +16,27 @@
 #include "worker/RunOnce.h"
 #include "res/ProductIdentity.h"
 
+namespace {
+
+// ERROR_INSTALL_SUSPEND, "Installation suspended, incomplete.": a restart is
+// needed but no resume after it was armed.
+constexpr DWORD kExitResumeNotArmed = 1604;
+
+// The RunOnce entry, only for a cache a restart can resume from. False,
+// with the reason in the log, when there is none.
+bool ArmResume(const CachedSource& cached) {
+    if (cached.usable && cached.whole) {
+        SetRunOnceEntry(cached.cacheFolder, theApp.m_bQuiet);
+        return true;
+    }
+    const std::wstring reason = cached.notResumable.empty() ? L"the cache is not whole" : cached.notResumable;
+    std::wstring text = L"Resume after restart not armed: " + reason;
+    LogErrorText(text.c_str());
+    return false;
+}
+
+}  // namespace
+
 UINT MSIThreadProc(LPVOID param) {
     auto* dialog = static_cast<CSetupDlg*>(param);
     LogTrace(L"In MSIThreadProc");
@@ -52,7 +73,7 @@ UINT MSIThreadProc(LPVOID param) {
 
     const wchar_t* commandLine = theApp.m_lpCmdLine ? theApp.m_lpCmdLine : L"";
     LogTrace(L"calling DoInstallActions: %s", commandLine);
-    bool rebootPending = false;
+    bool resumeArmed = false;
     try {
         // Loaded by its full path once its file passed the check; the file
         // was held since the check, so it is the one loaded.
@@ -65,7 +86,7 @@ UINT MSIThreadProc(LPVOID param) {
             if (load.refused != S_OK) {
                 ReportRefusal(load.path, load.refused);
             } else {
-                LogTrace(L"Could not load %s", load.path.c_str());
+                LogErrorText((L"Could not load " + load.path).c_str());
                 LogSystemError(load.error);
             }
             const DWORD code = load.refused != S_OK ? static_cast<DWORD>(load.refused) : load.error;
@@ -81,14 +102,20 @@ UINT MSIThreadProc(LPVOID param) {
                 break;
             case kInstallRebootInitiated:
                 LogTrace(L"Reboot initiated");
-                if (cached.usable) SetRunOnceEntry(cached.cacheFolder, theApp.m_bQuiet);
-                rebootPending = true;
+                resumeArmed = ArmResume(cached);
                 break;
             case kInstallRebootRequired:
             case kInstallRebootRequiredToo:
                 LogTrace(L"Reboot required");
-                if (cached.usable) SetRunOnceEntry(cached.cacheFolder, theApp.m_bQuiet);
-                rebootPending = true;
+                resumeArmed = ArmResume(cached);
+                if (!resumeArmed) {
+                    // Not done, and nothing will finish it after the restart:
+                    // said as a failed installation, so a deployment tool does
+                    // not count the machine as done.
+                    theApp.m_dwExitCode = kExitResumeNotArmed;
+                    LogSystemError(kExitResumeNotArmed);
+                    ReportError(InstallErrorException(kExitResumeNotArmed));
+                }
                 // Asked not to: the caller restarts, and the RunOnce entry
                 // resumes the installation then.
                 if (theApp.m_bNoRestart) {
@@ -105,8 +132,9 @@ UINT MSIThreadProc(LPVOID param) {
         ReportError(error);
     }
 
-    // A pending restart starts the launcher from the cache: keep it.
-    if (!rebootPending && cached.emptiable) {
+    // A resume armed for the restart starts the launcher from the cache:
+    // keep it. Nothing else will use it.
+    if (!resumeArmed && cached.emptiable) {
         LogTrace(L"Deleting install source cache");
         DeleteInstallSourceCache(cached.cacheFolder);
     }

@@ -8,18 +8,12 @@
 // prefix running.
 #include "tests/scenario/ScenarioTest.h"
 
-#include <msi.h>
-#include <msiquery.h>
-
 #include <algorithm>
 
-#include "framework/Ownership.h"
 #include "tests/support/Waits.h"
 
 namespace qxtest {
 namespace {
-
-using MsiHandle = qx::UniqueMsiHandle<MsiCloseHandle>;
 
 size_t ErrorsStartingWith(const std::string& prefix) {
     const auto errors = LogTexts("ERROR");
@@ -27,19 +21,6 @@ size_t ErrorsStartingWith(const std::string& prefix) {
                                              [&](const std::string& e) { return e.rfind(prefix, 0) == 0; }));
 }
 
-// The test package with another product name: an installation like any
-// other, but the cache folder it names is not the product's own.
-bool PutPackageNamed(const std::wstring& folder, const std::wstring& productName) {
-    const std::wstring path = folder + L"QXPRP4005.msi";
-    if (!CopyFileW((FixturesDir() + L"QXPRP4005.msi").c_str(), path.c_str(), FALSE)) return false;
-    MsiHandle db;
-    if (MsiOpenDatabaseW(path.c_str(), MSIDBOPEN_TRANSACT, db.put()) != ERROR_SUCCESS) return false;
-    const std::wstring query =
-        L"UPDATE `Property` SET `Value`='" + productName + L"' WHERE `Property`='ProductName'";
-    MsiHandle view;
-    return MsiDatabaseOpenViewW(db.get(), query.c_str(), view.put()) == ERROR_SUCCESS &&
-           MsiViewExecute(view.get(), 0) == ERROR_SUCCESS && MsiDatabaseCommit(db.get()) == ERROR_SUCCESS;
-}
 
 bool HasPrivilege(HANDLE token, const LUID& privilege) {
     DWORD size = 0;
@@ -105,17 +86,20 @@ TEST_F(RestartRequestTest, WithoutAUsableCacheTheRestartIsLeftToTheCallerWithNoR
         SCOPED_TRACE("result " + std::to_string(result));
         ClearLogs();
         const std::wstring folder = MakeLauncherFolder(folder_, kInstallScenario & ~kWithPackage);
-        ASSERT_TRUE(PutPackageNamed(folder, L"QX Prism P4000 Series Preview"));
+        // Another product name: the cache folder it names is not the product's own.
+        ASSERT_TRUE(CopyInto(FixturesDir() + L"PreviewProduct.msi", folder, kPackageFile));
         WriteActionsScript(folder, "result=" + std::to_string(result) + "\nlist_cache=1\n");
         Process p = Process::Start(folder + L"QXVSetup64.exe", L"CALLER=SETUP QUIET=YES NORESTART=YES");
         ASSERT_TRUE(p.Started());
         ASSERT_TRUE(p.Wait(kStartTimeoutMs)) << "the launcher did not end";
-        EXPECT_EQ(p.ExitCode(), static_cast<DWORD>(result)) << "the caller is told a restart is needed";
+        EXPECT_EQ(p.ExitCode(), 1604u) << "the caller is told the installation is suspended, not done";
 
         const auto calls = RecordLines(folder + L"actions-record.txt");
         ASSERT_EQ(calls.size(), 1u) << "the installation ran";
         EXPECT_EQ(RecordField(calls[0], L"cache").find(L"QXVSetup64.exe"), std::wstring::npos) << "nothing cached";
         EXPECT_EQ(ErrorsStartingWith("Install source cache not used: "), 1u);
+        EXPECT_EQ(ErrorsStartingWith("Resume after restart not armed: the install source cache is not used: "), 1u);
+        EXPECT_EQ(ErrorsStartingWith("===>>> ERROR :\r\n Code: 1604\r\n"), 1u) << "logged as a failed installation";
         EXPECT_FALSE(ValueExists(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue))
             << "no entry that would start a launcher that is not there";
         EXPECT_FALSE(FileExists(CacheFolder() + L"QXVSetup64.exe"));
@@ -157,6 +141,34 @@ TEST_F(RestartRequestTest, WithoutTheShutdownPrivilegeTheMachineStaysUpAndTheRes
         EXPECT_EQ(std::wstring(command), L"\"" + CacheFolder() + L"QXVSetup64.exe\" AFTERREBOOT=YES CALLER=SETUP");
         EXPECT_TRUE(FileExists(CacheFolder() + L"QXVSetup64.exe")) << "the cache stays for the resume";
     }
+}
+
+// A restart with a whole cache arms the resume; a resumed run whose cache
+// has lost a module since says which, ends with a code that is not success
+// and shows nothing in a quiet run (no loader box after a restart).
+TEST_F(RestartRequestTest, AResumedRunLackingAModuleNamesItAndFails) {
+    RemoveCache();
+    const std::wstring folder = MakeLauncherFolder(folder_, kInstallScenario);
+    WriteActionsScript(folder, "result=3010\n");
+    Process first = Process::Start(folder + kLauncherFile64, L"CALLER=SETUP QUIET=YES NORESTART=YES");
+    ASSERT_TRUE(first.Started());
+    ASSERT_TRUE(first.Wait(kStartTimeoutMs));
+    EXPECT_EQ(first.ExitCode(), 3010u) << "a whole cache: nothing changes";
+    ASSERT_TRUE(ValueExists(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue)) << "the resume is armed";
+    EXPECT_EQ(ErrorsStartingWith("Resume after restart not armed"), 0u);
+
+    ClearLogs();
+    const std::wstring lost = CacheFolder() + L"QXVInstallActions64.dll";
+    ASSERT_TRUE(DeleteFileW(lost.c_str()));
+    Process resumed = Process::Start(CacheFolder() + kLauncherFile64, L"AFTERREBOOT=YES CALLER=SETUP QUIET=YES");
+    ASSERT_TRUE(resumed.Started());
+    bool sawWindow = true;
+    ASSERT_TRUE(WaitWatchingWindows(resumed, 60000, sawWindow)) << "the resumed run did not end";
+    EXPECT_FALSE(sawWindow);
+    EXPECT_EQ(resumed.ExitCode(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+    EXPECT_EQ(ErrorsStartingWith("Could not load " + Narrow(lost)), 1u);
+    EXPECT_TRUE(RecordLines(folder + L"actions-record.txt").size() == 1u) << "no second installation call";
+    DeleteValue(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue);
 }
 
 }  // namespace

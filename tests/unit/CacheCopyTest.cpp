@@ -60,7 +60,7 @@ TEST_F(CacheFolderTest, CopiesDllsAndLaunchersAtEveryLevelReplacingWhatIsThere) 
     Put(L"dst\\QXVSetup64.exe", "old");
     // What an interrupted copy leaves under the new name is replaced too.
     Put(L"dst\\b.dll.qxnew", "half");
-    EXPECT_TRUE(CopyInstallSource(At(L"src\\").c_str(), At(L"dst\\").c_str()));
+    EXPECT_FALSE(CopyInstallSource(At(L"src\\").c_str(), At(L"dst\\").c_str()));
     EXPECT_EQ(Tree(L"dst"), (std::set<std::wstring>{L"a.dll", L"b.dll", L"sub.dll\\", L"sub.dll\\inner.dll",
                                                     L"sub.dll\\QXVSetup.exe", L"QXVSetup64.exe"}));
     EXPECT_EQ(Get(L"dst\\a.dll"), "A");
@@ -72,7 +72,7 @@ TEST_F(CacheFolderTest, CopiesDllsAndLaunchersAtEveryLevelReplacingWhatIsThere) 
 TEST_F(CacheFolderTest, SourceWithoutDllsStillMakesTheFolderAndCopiesTheLauncher) {
     Put(L"bare\\QXVSetup.exe", "L32");
     Put(L"bare\\notes.txt", "text");
-    EXPECT_TRUE(CopyInstallSource(At(L"bare").c_str(), At(L"new\\Selkirk-Vane\\QX Prism P4000 Series\\").c_str()));
+    EXPECT_FALSE(CopyInstallSource(At(L"bare").c_str(), At(L"new\\Selkirk-Vane\\QX Prism P4000 Series\\").c_str()));
     EXPECT_EQ(Tree(L"new"), (std::set<std::wstring>{L"Selkirk-Vane\\", L"Selkirk-Vane\\QX Prism P4000 Series\\",
                                                     L"Selkirk-Vane\\QX Prism P4000 Series\\QXVSetup.exe"}));
 }
@@ -81,18 +81,50 @@ TEST_F(CacheFolderTest, NeverCopiesAFolderIntoItself) {
     MakeSource(L"src\\");
     const auto before = Tree(L"src");
     // The same folder, spelled otherwise.
-    EXPECT_TRUE(CopyInstallSource(At(L"src\\").c_str(), L"C:\\QXTEST-UNIT\\cache\\src"));
+    EXPECT_FALSE(CopyInstallSource(At(L"src\\").c_str(), L"C:\\QXTEST-UNIT\\cache\\src"));
     EXPECT_EQ(Tree(L"src"), before);
     EXPECT_EQ(Get(L"src\\a.dll"), "A");
 
     // Inside the source, in a folder that matches the pattern itself, or
     // below one that does.
-    EXPECT_TRUE(CopyInstallSource(At(L"src\\").c_str(), At(L"src\\cache.dll\\").c_str()));
+    EXPECT_FALSE(CopyInstallSource(At(L"src\\").c_str(), At(L"src\\cache.dll\\").c_str()));
     EXPECT_EQ(Tree(L"src\\cache.dll"), (std::set<std::wstring>{L"a.dll", L"b.dll", L"sub.dll\\", L"sub.dll\\inner.dll",
                                                                L"sub.dll\\QXVSetup.exe", L"QXVSetup64.exe"}));
     fs::remove_all(At(L"src\\cache.dll"));
-    EXPECT_TRUE(CopyInstallSource(At(L"src\\").c_str(), At(L"src\\sub.dll\\out\\").c_str()));
+    EXPECT_FALSE(CopyInstallSource(At(L"src\\").c_str(), At(L"src\\sub.dll\\out\\").c_str()));
     EXPECT_EQ(Tree(L"src\\sub.dll\\out"), (std::set<std::wstring>{L"a.dll", L"b.dll", L"QXVSetup64.exe"}));
+}
+
+// Sources of other shapes than the product folder's copy what they hold
+// and say the cache is not whole: a resumed run would lack its modules.
+TEST_F(CacheFolderTest, TheCacheIsWholeOnlyWithEveryFileAResumedRunNeedsEqualToItsSource) {
+    for (size_t i = 0; i < kResumeFileCount; ++i) Put(std::wstring(L"whole\\") + kResumeFiles[i], "file " + std::to_string(i));
+    std::wstring lacking = L"(unset)";
+    EXPECT_TRUE(CopyInstallSource(At(L"whole\\").c_str(), At(L"wc\\").c_str(), &lacking));
+    EXPECT_EQ(lacking, L"");
+    EXPECT_TRUE(CacheIsWhole(At(L"whole\\").c_str(), At(L"wc\\").c_str()));
+    EXPECT_TRUE(CacheIsWhole(nullptr, At(L"wc\\").c_str())) << "a resumed run checks presence alone";
+
+    struct Case {
+        const char* what;
+        const wchar_t* file;
+        bool removeFromCache;   // else: changed in the cache after the copy
+    };
+    for (const Case& c : {Case{"a module missing", L"QXVInstallActions64.dll", true},
+                          Case{"the launcher changed", L"QXVSetup64.exe", false},
+                          Case{"the resource module missing", L"QXVSetupRES64.dll", true}}) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(CopyInstallSource(At(L"whole\\").c_str(), At(L"wc\\").c_str()));
+        if (c.removeFromCache)
+            fs::remove(At(L"wc\\") + c.file);
+        else
+            Put(std::wstring(L"wc\\") + c.file, "same size?");
+        EXPECT_FALSE(CacheIsWhole(At(L"whole\\").c_str(), At(L"wc\\").c_str(), &lacking));
+        EXPECT_EQ(lacking, c.file);
+    }
+    fs::remove(At(L"whole\\CustomActionData64.dll"));
+    EXPECT_FALSE(CopyInstallSource(At(L"whole\\").c_str(), At(L"wc2\\").c_str(), &lacking)) << "missing from the source";
+    EXPECT_EQ(lacking, L"CustomActionData64.dll");
 }
 
 TEST_F(CacheFolderTest, PathsBeyondMaxPathAreSkippedNotCut) {
@@ -100,7 +132,7 @@ TEST_F(CacheFolderTest, PathsBeyondMaxPathAreSkippedNotCut) {
     Put(L"src\\abcdefghijklmnopqrstuvwxyz0123.dll", "long");
     const std::wstring deep = L"deep\\" + std::wstring(205, L'd') + L"\\";
     ASSERT_EQ(At(deep).size(), 232u);
-    EXPECT_TRUE(CopyInstallSource(At(L"src\\").c_str(), At(deep).c_str()));
+    EXPECT_FALSE(CopyInstallSource(At(L"src\\").c_str(), At(deep).c_str()));
     EXPECT_EQ(Tree(deep), std::set<std::wstring>{L"a.dll"});
 }
 

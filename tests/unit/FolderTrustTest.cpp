@@ -266,7 +266,7 @@ TEST_F(FolderTrustTest, CopyNeverWritesThroughALinkInTheCache) {
     ASSERT_TRUE(qxtest::MakeLink(cache + L"sub.dll", kOutside));
     ASSERT_TRUE(qxtest::MakeLink(cache + L"QXVSetup64.exe", std::wstring(kOutside) + L"planted.exe"));
 
-    EXPECT_TRUE(CopyInstallSource(source.c_str(), cache.c_str()));
+    EXPECT_FALSE(CopyInstallSource(source.c_str(), cache.c_str()));
 
     EXPECT_EQ(ReadBytes(std::wstring(kOutside) + L"victim.txt"), "victim");
     EXPECT_FALSE(fs::exists(std::wstring(kOutside) + L"inner.dll")) << "the folder link was not entered";
