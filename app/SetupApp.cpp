@@ -15,6 +15,7 @@
 #include "diag/Logger.h"
 #include "framework/BoundedText.h"
 #include "framework/ModuleFolder.h"
+#include "ui/FirstTickPreparation.h"
 #include "ui/SetupDlg.h"
 #include "worker/RunOnce.h"
 
@@ -42,6 +43,10 @@ CSetupApp::~CSetupApp() = default;
 BOOL CSetupApp::InitInstance() {
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES};
     InitCommonControlsEx(&controls);
+
+    // The check of the product's files against the launcher's signature
+    // loads the crypto libraries: it starts now, where nothing waits for it.
+    CheckProductFilesInBackground();
 
     const std::wstring tail = m_lpCmdLine ? m_lpCmdLine : L"";
     m_bQuiet = HasSwitch(tail.c_str(), kSwitchQuiet);

@@ -29,11 +29,13 @@ DWORD WINAPI CheckFilesProc(void*) {
 
 }  // namespace
 
-void PrepareFirstTickInBackground() {
-    // Two threads, as both take longer than the tick alone: not waited for,
-    // each user of what they make waits on that alone.
-    qx::UniqueHandle binding(CreateThread(nullptr, 0, BindMsiProc, nullptr, 0, nullptr));
-    qx::UniqueHandle checks(CreateThread(nullptr, 0, CheckFilesProc, nullptr, 0, nullptr));
+// Not waited for: each user of what the threads make waits on that alone.
+void CheckProductFilesInBackground() {
+    qx::UniqueHandle thread(CreateThread(nullptr, 0, CheckFilesProc, nullptr, 0, nullptr));
+}
+
+void BindInstallerInBackground() {
+    qx::UniqueHandle thread(CreateThread(nullptr, 0, BindMsiProc, nullptr, 0, nullptr));
 }
 
 qx::CheckedFile TakePackageCheck(const wchar_t* path) { return g_package.Take(path); }

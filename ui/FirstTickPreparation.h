@@ -6,10 +6,14 @@
 // from its check until it is used.
 #include "framework/FileSignature.h"
 
-// Starts the threads. Logs nothing and changes no result: whatever they
-// have not done yet when the tick needs it is waited for or done then; when
-// a thread cannot be started, its part is done at first use as before.
-void PrepareFirstTickInBackground();
+// Each starts one thread. They log nothing and change no result: whatever
+// a thread has not done yet when it is needed is waited for or done then;
+// when a thread cannot be started, its part is done at first use as before.
+// The checks start as soon as the launcher runs (the crypto libraries take
+// longer to load than the setup window takes to appear), the installer's
+// binding when the setup window opens.
+void CheckProductFilesInBackground();
+void BindInstallerInBackground();
 
 // The package at path, checked against the program's signature and held:
 // the check made ahead when it was made for this path, otherwise one now.

@@ -89,9 +89,9 @@ BOOL CSetupDlg::OnInitDialog() {
             m_pWaitUIThread->ResumeThread();
         }
     }
-    // The first tick reads the package: msi.dll is loaded and the product's
-    // files are checked while it is awaited.
-    PrepareFirstTickInBackground();
+    // The first tick reads the package: msi.dll is loaded while it is
+    // awaited (the product's files are being checked since the start).
+    BindInstallerInBackground();
     SetTimer(m_hWnd, kSetupTimerId, kSetupTimerMs, nullptr);
     return TRUE;
 }
