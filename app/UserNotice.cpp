@@ -4,9 +4,9 @@
 #include "diag/Logger.h"
 #include "framework/AppMessageBox.h"
 
-void TellUser(const std::wstring& text) {
+void TellUser(const std::wstring& text, const std::wstring& textForLog) {
     if (theApp.m_bQuiet) {
-        LogErrorText(text.c_str());
+        LogErrorText(textForLog.c_str());
     } else {
         AppMessageBox(text.c_str());
     }
