@@ -31,18 +31,6 @@ std::wstring WrappedAtSixty(const std::wstring& definition) {
     return text ? text : L"";
 }
 
-// Every ERROR record of the run's log, one text; false when any of them
-// holds a byte beyond ASCII (a character the log could not write is '?').
-bool ErrorRecordsInAscii(std::wstring& joined) {
-    joined.clear();
-    for (const std::string& record : LogTexts("ERROR")) {
-        for (unsigned char c : record)
-            if (c >= 0x80) return false;
-        joined += Widen(record) + L"\n";
-    }
-    return true;
-}
-
 class LanguageTest : public ScenarioTest {
 protected:
     void SetUp() override {
@@ -70,6 +58,28 @@ protected:
     }
     std::wstring English(unsigned id) const { return qx::ResourceString(texts_.get(), id, qx::kEnglishLanguage); }
 
+    // Runs the launcher in folder quietly: no window, and its log's ERROR
+    // records as one text, each in ASCII. (A character beyond Latin-1 is
+    // written as '?', which only the comparison with the English text
+    // catches.)
+    std::wstring QuietRunErrorRecords(const std::wstring& folder) {
+        ClearLogs();
+        bool sawWindow = true;
+        Process quiet = Process::Start(folder + kLauncherFile64, L"CALLER=SETUP QUIET=YES");
+        EXPECT_TRUE(WaitWatchingWindows(quiet, kStartTimeoutMs, sawWindow)) << "the quiet run did not end";
+        EXPECT_FALSE(sawWindow);
+        std::wstring joined;
+        for (const std::string& record : LogTexts("ERROR")) {
+            for (unsigned char c : record) {
+                if (c < 0x80) continue;
+                ADD_FAILURE() << "not English: " << record;
+                break;
+            }
+            joined += Widen(record) + L"\n";
+        }
+        return joined;
+    }
+
     LANGID language_ = 0;
     qx::UniqueModule texts_;
 };
@@ -89,13 +99,7 @@ TEST_F(LanguageTest, PendingRebootBoxIsInTheSessionsLanguageAndAQuietRunLogsItIn
     PostMessageW(box, WM_COMMAND, IDOK, 0);
     ASSERT_TRUE(p.Wait(kStartTimeoutMs));
 
-    ClearLogs();
-    bool sawWindow = true;
-    Process quiet = Process::Start(folder + kLauncherFile64, L"CALLER=SETUP QUIET=YES");
-    ASSERT_TRUE(WaitWatchingWindows(quiet, kStartTimeoutMs, sawWindow));
-    EXPECT_FALSE(sawWindow);
-    std::wstring logged;
-    EXPECT_TRUE(ErrorRecordsInAscii(logged)) << Narrow(logged);
+    const std::wstring logged = QuietRunErrorRecords(folder);
     EXPECT_EQ(Words(logged), Words(WrappedAtSixty(English(kIdsPendingReboot))));
 }
 
@@ -113,13 +117,7 @@ TEST_F(LanguageTest, ErrorModuleBoxIsInTheSessionsLanguageAndAQuietRunLogsItInEn
     ASSERT_TRUE(p.Wait(kStartTimeoutMs));
     EXPECT_EQ(p.ExitCode(), static_cast<DWORD>(kErrorFromCatalog));
 
-    ClearLogs();
-    bool sawWindow = true;
-    Process quiet = Process::Start(folder + kLauncherFile64, L"CALLER=SETUP QUIET=YES");
-    ASSERT_TRUE(WaitWatchingWindows(quiet, kStartTimeoutMs, sawWindow));
-    EXPECT_FALSE(sawWindow);
-    std::wstring logged;
-    EXPECT_TRUE(ErrorRecordsInAscii(logged)) << Narrow(logged);
+    const std::wstring logged = QuietRunErrorRecords(folder);
     EXPECT_NE(logged.find(English(kIdsErrorCatalog)), std::wstring::npos) << Narrow(logged);
     EXPECT_TRUE(Contains(LogTexts("TRACE"), "ReportError: " + Narrow(English(kIdsErrorCatalog))));
 }
