@@ -44,9 +44,10 @@ BOOL CSetupApp::InitInstance() {
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES};
     InitCommonControlsEx(&controls);
 
-    // The check of the product's files against the launcher's signature
-    // loads the crypto libraries: it starts now, where nothing waits for it.
-    CheckProductFilesInBackground();
+    // The checks of the product's files, the installer's binding and the
+    // package's read take longer than the setup window takes to appear:
+    // they start now, where nothing waits for them.
+    PrepareFirstTickInBackground();
 
     const std::wstring tail = m_lpCmdLine ? m_lpCmdLine : L"";
     m_bQuiet = HasSwitch(tail.c_str(), kSwitchQuiet);

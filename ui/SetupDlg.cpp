@@ -51,12 +51,20 @@ void CSetupDlg::OfferWorkerMutex(qx::UniqueHandle mutex) {
 DWORD CSetupDlg::GetProductInfo(const wchar_t* packagePath) {
     // Held, shared for reading only, while it is read; a package that is
     // not the product's own is not read at all.
-    const qx::CheckedFile package = TakePackageCheck(packagePath);
-    if (package.Refused()) {
-        ReportRefusal(packagePath, package.Result());
-        return static_cast<DWORD>(package.Result());
+    PreparedPackage package = TakePreparedPackage(packagePath);
+    if (package.file.Refused()) {
+        ReportRefusal(packagePath, package.file.Result());
+        return static_cast<DWORD>(package.file.Result());
     }
-    return ReadProductInfo(packagePath, m_szProductName, m_szProductCode, m_szManufacturer);
+    if (!package.read)
+        return ReadProductInfo(packagePath, m_szProductName, m_szProductCode, m_szManufacturer);
+    // Read ahead from this very file: the same fields and the same records
+    // as a read made now.
+    qx::BoundedCopy(m_szProductName, kProductNameCapacity, package.productName);
+    qx::BoundedCopy(m_szProductCode, kProductCodeCapacity, package.productCode);
+    qx::BoundedCopy(m_szManufacturer, kManufacturerCapacity, package.manufacturer);
+    LogProductInfoRead(package.result);
+    return package.result;
 }
 
 bool CSetupDlg::CompanionsRefused() {
@@ -89,9 +97,6 @@ BOOL CSetupDlg::OnInitDialog() {
             m_pWaitUIThread->ResumeThread();
         }
     }
-    // The first tick reads the package: msi.dll is loaded while it is
-    // awaited (the product's files are being checked since the start).
-    BindInstallerInBackground();
     SetTimer(m_hWnd, kSetupTimerId, kSetupTimerMs, nullptr);
     return TRUE;
 }
