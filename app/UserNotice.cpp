@@ -3,6 +3,9 @@
 #include "app/SetupApp.h"
 #include "diag/Logger.h"
 #include "framework/AppMessageBox.h"
+#include "framework/Ownership.h"
+#include "modules/CompanionModules.h"
+#include "res/ProductIdentity.h"
 
 void TellUser(const std::wstring& text) {
     if (theApp.m_bQuiet) {
@@ -10,4 +13,25 @@ void TellUser(const std::wstring& text) {
     } else {
         AppMessageBox(text.c_str());
     }
+}
+
+namespace {
+// Shown when the resource module or its string is missing.
+constexpr wchar_t kFallbackHelp[] =
+    L"Setup.exe [/quiet] [/norestart] [/log <file>] [/uninstall] [/?]%n%nExit codes: 0 done; 3010 done, "
+    L"restart needed; 1604 suspended; 1605 not installed; 87 a switch is not known or lacks its value.";
+}  // namespace
+
+void ShowHelp(HMODULE resModule) {
+    std::wstring definition;
+    LoadModuleString(definition, resModule, kIdsHelp);
+    if (definition.empty()) definition = kFallbackHelp;
+    // A message definition: %n breaks a line, %t is a tab; no wrapping.
+    qx::UniqueLocal formatted;
+    const DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_IGNORE_INSERTS |
+                                       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_MAX_WIDTH_MASK,
+                                   definition.c_str(), 0, LANG_USER_DEFAULT, reinterpret_cast<LPWSTR>(formatted.put()),
+                                   0, nullptr);
+    const std::wstring text = n && formatted ? static_cast<const wchar_t*>(formatted.get()) : definition;
+    AppMessageBox(text.c_str(), MB_OK | MB_ICONINFORMATION);
 }

@@ -66,3 +66,4 @@ inline constexpr int kHourglassControl = IDC_HOURGLASS;
 // Strings of the resource module.
 constexpr unsigned kIdsPendingReboot = 15002;
 constexpr unsigned kIdsErrorCatalog = 15016;
+constexpr unsigned kIdsHelp = 15030;

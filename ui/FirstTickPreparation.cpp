@@ -24,6 +24,11 @@ DWORD WINAPI CheckModulesProc(void*) {
     return 0;
 }
 
+DWORD WINAPI BindMsiProc(void*) {
+    Msi();
+    return 0;
+}
+
 // The installer's binding, then the package: checked (waiting for the
 // program's signature), held, and read through the same calls the first
 // tick makes, while the file stays held.
@@ -46,10 +51,10 @@ DWORD WINAPI ReadPackageProc(void*) {
 
 }  // namespace
 
-void PrepareFirstTickInBackground() {
+void PrepareFirstTickInBackground(bool readPackage) {
     // Not waited for: each user of what the threads make waits on that alone.
     qx::UniqueHandle checks(CreateThread(nullptr, 0, CheckModulesProc, nullptr, 0, nullptr));
-    qx::UniqueHandle package(CreateThread(nullptr, 0, ReadPackageProc, nullptr, 0, nullptr));
+    qx::UniqueHandle package(CreateThread(nullptr, 0, readPackage ? ReadPackageProc : BindMsiProc, nullptr, 0, nullptr));
 }
 
 PreparedPackage TakePreparedPackage(const wchar_t* path) {

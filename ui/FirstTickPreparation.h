@@ -13,7 +13,8 @@
 // Starts both threads. They log nothing and change no result: whatever a
 // thread has not done yet when it is needed is waited for or done then;
 // when a thread cannot be started, its part is done at first use as before.
-void PrepareFirstTickInBackground();
+// readPackage false: the package is neither checked nor read ahead.
+void PrepareFirstTickInBackground(bool readPackage = true);
 
 // The package at path, checked against the program's signature and held,
 // and its product information when it was read ahead for that same path
