@@ -4,6 +4,7 @@
 // counts inside a longer word); the forms administrators type for other
 // setups are whole arguments (see ReadSwitches).
 #include <cwchar>
+#include <initializer_list>
 #include <string>
 
 #include "framework/CommandLine.h"
@@ -23,6 +24,15 @@ inline constexpr wchar_t kSwitchUninstall[] = L"UNINSTALL=YES", kSwitchLogPrefix
 
 inline bool HasSwitch(const wchar_t* tail, const wchar_t* sw) {
     return tail && std::wcsstr(tail, sw) != nullptr;
+}
+
+// Whether text holds one of the product's own KEY=YES forms, which count
+// inside a longer word too: such an argument is never "not understood".
+inline bool HoldsOwnSwitch(const wchar_t* text) {
+    for (const wchar_t* own : {kSwitchCallerSetup, kSwitchCallerCoInstaller, kSwitchRunOnce, kSwitchAfterReboot,
+                               kSwitchQuiet, kSwitchNoRestart, kSwitchUninstall})
+        if (HasSwitch(text, own)) return true;
+    return false;
 }
 
 // What the switches of a tail ask for, in either form.
@@ -71,7 +81,7 @@ inline Switches ReadSwitches(const wchar_t* tail) {
             } else if (found.invalid.empty()) {
                 found.invalid = argument;
             }
-        } else if (argument[0] == L'/' && found.invalid.empty()) {
+        } else if (argument[0] == L'/' && found.invalid.empty() && !HoldsOwnSwitch(argument.c_str())) {
             found.invalid = argument;
         }
     }

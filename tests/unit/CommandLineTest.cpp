@@ -86,6 +86,7 @@ TEST(ReadSwitches, BothFormsOfEachSwitchAndWhatIsNotUnderstood) {
         // argument the product does not know passes on (the module's).
         {L"/quietly", false, false, false, false, L"", L"/quietly"},
         {L"xQUIET=YESx", true, false, false, false, L"", L""},
+        {L"/qCALLER=COINSTALLER/q", false, false, false, false, L"", L""},
         {L"-something-for-the-module", false, false, false, false, L"", L""},
         {L"/log", false, false, false, false, L"", L"/log"},
         {L"/quiet /log", true, false, false, false, L"", L"/log"},
