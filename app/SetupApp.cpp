@@ -26,13 +26,16 @@ BOOL CSetupApp::InitInstance() {
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES};
     InitCommonControlsEx(&controls);
 
-    // The check of the product's files against the launcher's signature
-    // loads the crypto libraries: it starts now, where nothing waits for it.
-    CheckProductFilesInBackground();
-
     const std::wstring tail = m_lpCmdLine ? m_lpCmdLine : L"";
-    m_bQuiet = HasSwitch(tail.c_str(), kSwitchQuiet);
-    m_bNoRestart = HasSwitch(tail.c_str(), kSwitchNoRestart);
+    const Switches switches = ReadSwitches(tail.c_str());
+    m_bQuiet = switches.quiet;
+    m_bNoRestart = switches.noRestart;
+    m_bUninstall = switches.uninstall;
+    // The checks of the product's files, the installer's binding and the
+    // package's read take longer than the setup window takes to appear:
+    // they start now, where nothing waits for them. A removal reads no
+    // package (an open package beside the installer's removal would fail it).
+    PrepareFirstTickInBackground(!m_bUninstall);
     // Runs before the log exists, so its own lines leave no record.
     if (HasSwitch(tail.c_str(), kSwitchRunOnce)) RemoveRunOnceEntry();
 
@@ -46,8 +49,28 @@ BOOL CSetupApp::InitInstance() {
     SetReportingContext(m_hResModule, m_bQuiet);
 
     for (wchar_t& c : m_szLogFile) c = L'\0';
-    InitializeLog(m_szLogFile);
+    const std::wstring logRefused = InitializeLog(m_szLogFile, switches.logFile.c_str());
     LogTrace(L"Inside QXVSetup.exe");
+
+    // Nothing is installed for a command line that is not understood, nor
+    // with a log that cannot be written where it was asked for.
+    if (!logRefused.empty()) {
+        LogErrorText((L"Log file not used: " + switches.logFile + L": " + logRefused).c_str());
+        m_dwExitCode = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    m_sRequestedLog = switches.logFile.empty() ? L"" : m_szLogFile;
+    if (!switches.invalid.empty()) {
+        LogErrorText((L"Switch not understood: " + switches.invalid).c_str());
+        if (!m_bQuiet) ShowHelp(m_hResModule);
+        m_dwExitCode = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    if (switches.help) {
+        if (!m_bQuiet) ShowHelp(m_hResModule);
+        m_dwExitCode = ERROR_SUCCESS;
+        return FALSE;
+    }
 
     if (IsRebootPending()) {
         const std::wstring text = FormatPendingRebootText(m_hResModule);

@@ -1,6 +1,8 @@
 #pragma once
 #include <windows.h>
 
+#include <string>
+
 #include "diag/ErrorReporting.h"
 #include "framework/WinApp.h"
 
@@ -22,9 +24,12 @@ public:
 
     wchar_t m_szLogFile[MAX_PATH] = {};   // the installation log's full path
     HMODULE m_hResModule = nullptr;       // "QXVSetupRES64.dll", possibly null
-    bool m_bQuiet = false;                // "QUIET=YES": no window at all
-    bool m_bNoRestart = false;            // "NORESTART=YES": the caller restarts
-    // 0 for a start forwarded to the Pad; 350 or 1618 for a refusal; the
+    bool m_bQuiet = false;                // "QUIET=YES", /quiet: no window at all
+    bool m_bNoRestart = false;            // "NORESTART=YES", /norestart: the caller restarts
+    bool m_bUninstall = false;            // "UNINSTALL=YES", /uninstall: the product is removed
+    std::wstring m_sRequestedLog;         // "/log <file>": where the caller asked for the log
+    // 0 for a start forwarded to the Pad or the help; 87 for a switch not
+    // understood or a log file that cannot be used; 350 or 1618 for a refusal; the
     // code reported when the package cannot be read; otherwise the
     // install-actions module's result, set by the worker. An installation
     // that never reached the module ends with 1603.

@@ -18,7 +18,8 @@ TICKS_PER_MS = 10_000
 
 # Targets, against baselines measured in the same run.
 FIRST_TICK_MS = 100
-INSTALL_ALLOWANCE_MS = FIRST_TICK_MS + 25   # over bare msiexec /i /qr
+INSTALL_ALLOWANCE_MS = 110                  # over bare msiexec /i /qr, the rounds' own differences
+LARGE_OVER_DEMO_MS = 10                     # the driver-sized package's overhead over the demo's
 OWN_OVER_FLOOR_MS = 40                      # launcher's own time over the floor
 COPY_OVER_XCOPY_MAX = 1.2
 SIZE_MAX = {"QXVSetup64.exe": 400 * 1024, "Setup.exe": 100 * 1024}
@@ -103,6 +104,7 @@ def install_figures(data, pkg):
     for kind, ds in runs.items():
         result[kind] = {
             "ms": [ms(int(d["exited"]) - int(d["created"])) for d in ds],
+            "by_run": {int(d["run"]): ms(int(d["exited"]) - int(d["created"])) for d in ds},
             "ok": sum(1 for d in ds if d.get("exit") == "0" and d.get("installed") == "1"),
             "n": len(ds),
         }
@@ -409,8 +411,18 @@ def main():
     read_large = med(reads.get("large", {}).get("read", []))
     msi_load = med(reads.get("install", {}).get("load", []))
     floor = entry + FIRST_TICK_MS + read_demo + FIRST_TICK_MS / 2 if entry and read_demo else None
+    # The same without the read, which the launcher makes while the first
+    # tick is awaited.
+    floor_noread = entry + FIRST_TICK_MS + FIRST_TICK_MS / 2 if entry else None
+
+    def round_difference(fig):
+        """Median of each round's own launcher-minus-msiexec difference."""
+        a = fig.get("launcher", {}).get("by_run", {})
+        b = fig.get("msiexec", {}).get("by_run", {})
+        return med([a[r] - b[r] for r in a if r in b])
 
     main_rows, target_rows = [], []
+    overhead = {}
     # 1. installations
     for pkg, label in (("demo", "demo package"), ("large", "driver-sized package")):
         fig = inst[pkg][0]
@@ -422,30 +434,41 @@ def main():
             v = med(fig[kind]["ms"])
             main_rows.append(("1", f"{label}: {what}", f"{f0(v)} ms", ratio(v, M),
                               f"{fig[kind]['ok']}/{fig[kind]['n']} installed"))
-        ok = L is not None and M is not None and L <= M + INSTALL_ALLOWANCE_MS
-        target_rows.append((f"{label}: launcher <= msiexec /qr + {INSTALL_ALLOWANCE_MS} ms",
-                            f"{f0(L)} ms against {f0(M) if M else 'n/a'} + {INSTALL_ALLOWANCE_MS} = "
-                            f"{f0(M + INSTALL_ALLOWANCE_MS) if M else 'n/a'} ms (+{f0(L - M) if L and M else 'n/a'} ms, "
-                            f"{ratio(L, M)} x)", verdict(ok)))
+        D = round_difference(fig)
+        overhead[pkg] = D
+        main_rows.append(("1", f"{label}: launcher minus msiexec, median of the rounds' own differences",
+                          f"{f0(D)} ms", "", f"difference of medians {f0(L - M) if L and M else 'n/a'} ms"))
+        ok = D is not None and D <= INSTALL_ALLOWANCE_MS
+        target_rows.append((f"{label}: launcher <= msiexec /qr + {INSTALL_ALLOWANCE_MS} ms (rounds' differences)",
+                            f"+{f0(D)} ms (difference of medians +{f0(L - M) if L and M else 'n/a'} ms; "
+                            f"{f0(L)} against {f0(M) if M else 'n/a'} ms)", verdict(ok)))
+    both = overhead.get("demo") is not None and overhead.get("large") is not None
+    target_rows.append((f"driver-sized package's overhead <= demo's + {LARGE_OVER_DEMO_MS} ms",
+                        f"{f0(overhead.get('large'))} against {f0(overhead.get('demo'))} ms "
+                        f"({f0(overhead['large'] - overhead['demo']) if both else 'n/a'} ms more)",
+                        verdict(both and overhead["large"] - overhead["demo"] <= LARGE_OVER_DEMO_MS)))
     # 2. the launcher's own time against the floor
     main_rows.append(("2", "floor: empty program with the launcher's imports, start to entry", f"{f1(entry)} ms", "",
                       "(baseline part)"))
     main_rows.append(("2", "floor: package read (UI level, open, three properties), demo / driver-sized",
                       f"{f1(read_demo)} / {f1(read_large)} ms", "", "(baseline part)"))
-    main_rows.append(("2", "floor: empty start + 100 ms first tick + package read + 50 ms", f"{f0(floor)} ms", "1.00",
-                      "(baseline)"))
+    main_rows.append(("2", "floor: empty start + 100 ms first tick + 50 ms (the read made while the tick is awaited)",
+                      f"{f0(floor_noread)} ms", "1.00", "(baseline)"))
+    main_rows.append(("2", "  with the package read on the tick, as before", f"{f0(floor)} ms", "", "(information)"))
     main_rows.append(("2", "  loading msi.dll from the system folder (off the path, while the tick is awaited)",
                       f"{f1(msi_load)} ms", "", "(information)"))
     for unlock in ("1", "0"):
         own = lm("managed", unlock, "own")
         main_rows.append(("2", f"launcher's own time (start to call + return to exit), unlock={unlock}",
-                          f"{f0(own)} ms", ratio(own, floor),
+                          f"{f0(own)} ms", ratio(own, floor_noread),
                           f"{f0(lm('managed', unlock, 'start'))} + {f0(lm('managed', unlock, 'exit'))} ms"))
-        target_rows.append((f"launcher's own time <= floor + {OWN_OVER_FLOOR_MS} ms, unlock={unlock}",
-                            f"{f0(own)} ms against {f0(floor)} + {OWN_OVER_FLOOR_MS} ms ({ratio(own, floor)} x)",
-                            verdict(own is not None and floor is not None and own <= floor + OWN_OVER_FLOOR_MS)))
+        target_rows.append((f"launcher's own time <= floor without the read + {OWN_OVER_FLOOR_MS} ms, unlock={unlock}",
+                            f"{f0(own)} ms against {f0(floor_noread)} + {OWN_OVER_FLOOR_MS} ms "
+                            f"({ratio(own, floor_noread)} x)",
+                            verdict(own is not None and floor_noread is not None
+                                    and own <= floor_noread + OWN_OVER_FLOOR_MS)))
         main_rows.append(("2", f"  same without a window manager, unlock={unlock}",
-                          f"{f0(lm('nowm', unlock, 'own'))} ms", ratio(lm('nowm', unlock, 'own'), floor),
+                          f"{f0(lm('nowm', unlock, 'own'))} ms", ratio(lm('nowm', unlock, 'own'), floor_noread),
                           f"(diagnosis) {f0(lm('nowm', unlock, 'start'))} + {f0(lm('nowm', unlock, 'exit'))} ms"))
     main_rows.append(("2", "empty program, bare: start to entry / entry to exit",
                       f"{f1(med(empty['empty']['start']))} / {f1(med(empty['empty']['end']))} ms", "", "(information)"))

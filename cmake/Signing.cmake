@@ -94,6 +94,14 @@ if(BUILD_TESTING)
   add_dependencies(qx_trust_variants ${QX_SIGNED_TEST_FOLDERS})
   add_custom_target(qx_signed_tests DEPENDS ${QX_SIGNED_TEST_FOLDERS} qx_sign_fixtures qx_sign_stress_packages
     qx_sign_demo qx_trust_variants)
+  # The module tests' host program is signed as the product is, so the
+  # shipped install-actions module checks packages in it as it does inside
+  # the signed launcher.
+  add_custom_target(qx_sign_module_host ALL
+    COMMAND ${CMAKE_COMMAND} -E env OSSLSIGNCODE=${QX_OSSLSIGNCODE} OPENSSL=${QX_OPENSSL} QX_SIGN_ONLY=module_tests.exe
+            bash ${PROJECT_SOURCE_DIR}/companions/package/sign-product.sh ${QX_TEST_DIR} ${QX_SIGN_DIR} module-host
+    COMMENT "Signing the module tests' host" VERBATIM)
+  add_dependencies(qx_sign_module_host module_tests qx_sign_product)
   foreach(test_program IN ITEMS scenario_tests stress_tests module_tests runonce_arm)
     add_dependencies(${test_program} qx_signed_tests)
   endforeach()

@@ -15,9 +15,9 @@ namespace {
 // launcher's user, Administrators or SYSTEM: under an elevated or system
 // launcher, the temporary folder may be one where others create folders.
 // Returns the folder's resolved path with its backslash, or empty.
-std::wstring PrepareLogFolder(const wchar_t* folder) {
+std::wstring PrepareLogFolder(const wchar_t* folder, bool create = true) {
     const qx::Sid user = qx::CurrentUserSid();
-    if (GetFileAttributesW(folder) == INVALID_FILE_ATTRIBUTES) {
+    if (create && GetFileAttributesW(folder) == INVALID_FILE_ATTRIBUTES) {
         qx::UniqueLocal descriptor = qx::BuildLogFolderDescriptor(user);
         if (descriptor) qx::CreateFolderWith(folder, descriptor.get());
     }
@@ -31,9 +31,63 @@ std::wstring PrepareLogFolder(const wchar_t* folder) {
     return qx::JoinName(resolved, L"");
 }
 
+// The log file a caller named, as the logger will check each record's file:
+// its full path with the folder as the system resolves it. Empty with the
+// reason when it may not be used.
+std::wstring RequestedLogPath(const wchar_t* requested, std::wstring& reason) {
+    wchar_t full[MAX_PATH] = {};
+    wchar_t* name = nullptr;
+    const DWORD n = GetFullPathNameW(requested, MAX_PATH, full, &name);
+    if (n == 0 || n >= MAX_PATH || !name || !*name) {
+        reason = L"not a file's path";
+        return L"";
+    }
+    const std::wstring file = name;
+    *name = L'\0';
+    const std::wstring folder = PrepareLogFolder(full, false);
+    if (folder.empty()) {
+        reason = L"its folder is missing, a link, or not owned by this user, Administrators or SYSTEM";
+        return L"";
+    }
+    const std::wstring path = qx::JoinName(folder, file);
+    if (path.size() > kMaxLogText) {
+        reason = L"the path is longer than a log's path may be";
+        return L"";
+    }
+    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        qx::UniqueHandle handle;
+        std::wstring resolved;
+        bool isFolder = true;
+        if (qx::OpenChecked(path, 0, handle, resolved, &isFolder) != qx::EntryCheck::kItself || isFolder) {
+            reason = L"it is a link or a folder";
+            return L"";
+        }
+    }
+    return path;
+}
+
 }  // namespace
 
-void InitializeLog(wchar_t* logFile) {
+// <temp>\{product}\~qx<hex>.log, as InitializeLog describes.
+void InitializeDefaultLog(wchar_t* logFile);
+
+std::wstring InitializeLog(wchar_t* logFile, const wchar_t* requested) {
+    std::wstring reason;
+    if (requested && *requested) {
+        const std::wstring path = RequestedLogPath(requested, reason);
+        if (!path.empty() && qx::BoundedCopy(logFile, MAX_PATH, path.c_str())) {
+            CLogger& logger = CLogger::Instance();
+            logger.SetLogFile(logFile);
+            logger.AddLevel(ReadLogLevel());
+            return L"";
+        }
+        if (reason.empty()) reason = L"the path is longer than a log's path may be";
+    }
+    InitializeDefaultLog(logFile);
+    return reason;
+}
+
+void InitializeDefaultLog(wchar_t* logFile) {
     CLogger& logger = CLogger::Instance();
     wchar_t folder[MAX_PATH] = {};
     DWORD n = GetTempPathW(MAX_PATH, folder);

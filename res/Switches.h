@@ -1,7 +1,13 @@
 #pragma once
-// Command-line switches, matched as case-sensitive substrings anywhere in
-// the argument tail (a switch also counts inside a longer word).
+// Command-line switches. The product's own KEY=YES forms are matched as
+// case-sensitive substrings anywhere in the argument tail (a switch also
+// counts inside a longer word); the forms administrators type for other
+// setups are whole arguments (see ReadSwitches).
 #include <cwchar>
+#include <initializer_list>
+#include <string>
+
+#include "framework/CommandLine.h"
 
 // Who started the launcher: the Pad, or the device co-installer.
 inline constexpr wchar_t kSwitchCallerSetup[] = L"CALLER=SETUP", kSwitchCallerCoInstaller[] = L"CALLER=COINSTALLER";
@@ -12,6 +18,72 @@ inline constexpr wchar_t kSwitchRunOnce[] = L"RUNONCE=YES", kSwitchAfterReboot[]
 // the launcher starts itself.
 inline constexpr wchar_t kSwitchQuiet[] = L"QUIET=YES", kSwitchNoRestart[] = L"NORESTART=YES";
 
+// Removing the product; the launcher's log written to a file of the
+// caller's choosing ("LOG=<file>", one whole argument).
+inline constexpr wchar_t kSwitchUninstall[] = L"UNINSTALL=YES", kSwitchLogPrefix[] = L"LOG=";
+
 inline bool HasSwitch(const wchar_t* tail, const wchar_t* sw) {
     return tail && std::wcsstr(tail, sw) != nullptr;
+}
+
+// Whether text holds one of the product's own KEY=YES forms, which count
+// inside a longer word too: such an argument is never "not understood".
+inline bool HoldsOwnSwitch(const wchar_t* text) {
+    for (const wchar_t* own : {kSwitchCallerSetup, kSwitchCallerCoInstaller, kSwitchRunOnce, kSwitchAfterReboot,
+                               kSwitchQuiet, kSwitchNoRestart, kSwitchUninstall})
+        if (HasSwitch(text, own)) return true;
+    return false;
+}
+
+// What the switches of a tail ask for, in either form.
+struct Switches {
+    bool quiet = false;       // QUIET=YES, /quiet, /q, /qn
+    bool noRestart = false;   // NORESTART=YES, /norestart
+    bool uninstall = false;   // UNINSTALL=YES, /uninstall
+    bool help = false;        // /?, /help
+    std::wstring logFile;     // LOG=<file>, /log <file>
+    // The first argument that is not understood: a "/" argument the product
+    // does not know, or a switch that lacks its value. Empty when none.
+    std::wstring invalid;
+};
+
+// The conventional forms are whole arguments, matched without regard to
+// case, with "/" or "-" before them. Arguments that are not switches of the
+// product pass on untouched (the caller switches, what the install-actions
+// module reads).
+inline Switches ReadSwitches(const wchar_t* tail) {
+    Switches found;
+    found.quiet = HasSwitch(tail, kSwitchQuiet);
+    found.noRestart = HasSwitch(tail, kSwitchNoRestart);
+    found.uninstall = HasSwitch(tail, kSwitchUninstall);
+    const std::vector<std::wstring> arguments = qx::SplitArguments(tail);
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::wstring& argument = arguments[i];
+        if (argument.rfind(kSwitchLogPrefix, 0) == 0) {
+            found.logFile = argument.substr(std::wcslen(kSwitchLogPrefix));
+            if (found.logFile.empty() && found.invalid.empty()) found.invalid = argument;
+            continue;
+        }
+        if (argument.size() < 2 || (argument[0] != L'/' && argument[0] != L'-')) continue;
+        const wchar_t* name = argument.c_str() + 1;
+        const auto is = [name](const wchar_t* form) { return _wcsicmp(name, form) == 0; };
+        if (is(L"quiet") || is(L"q") || is(L"qn")) {
+            found.quiet = true;
+        } else if (is(L"norestart")) {
+            found.noRestart = true;
+        } else if (is(L"uninstall")) {
+            found.uninstall = true;
+        } else if (is(L"?") || is(L"help")) {
+            found.help = true;
+        } else if (is(L"log")) {
+            if (i + 1 < arguments.size() && !arguments[i + 1].empty()) {
+                found.logFile = arguments[++i];
+            } else if (found.invalid.empty()) {
+                found.invalid = argument;
+            }
+        } else if (argument[0] == L'/' && found.invalid.empty() && !HoldsOwnSwitch(argument.c_str())) {
+            found.invalid = argument;
+        }
+    }
+    return found;
 }

@@ -9,33 +9,65 @@
 
 namespace {
 
-qx::CheckAhead g_package;
+// The package beside the launcher as the read ahead left it; taken once.
+SRWLOCK g_packageLock = SRWLOCK_INIT;
+bool g_packageTaken = false;
+bool g_packagePrepared = false;
+PreparedPackage g_package;
+
+// The crypto libraries load for the program's own signature; the module
+// checks follow in the order the first tick needs them.
+DWORD WINAPI CheckModulesProc(void*) {
+    qx::OwnSignature();
+    CheckCompanionAhead(Companion::kInstallActions);
+    CheckCompanionAhead(Companion::kCustomActionData);
+    return 0;
+}
 
 DWORD WINAPI BindMsiProc(void*) {
     Msi();
     return 0;
 }
 
-// The crypto libraries load for the program's own signature; the checks
-// follow in the order the first tick needs them.
-DWORD WINAPI CheckFilesProc(void*) {
-    qx::OwnSignature();
-    CheckCompanionAhead(Companion::kInstallActions);
-    CheckCompanionAhead(Companion::kCustomActionData);
-    const std::wstring package = LauncherFilePath(kPackageFile);
-    if (!package.empty()) g_package.Run(package.c_str());
+// The installer's binding, then the package: checked (waiting for the
+// program's signature), held, and read through the same calls the first
+// tick makes, while the file stays held.
+DWORD WINAPI ReadPackageProc(void*) {
+    Msi();
+    const std::wstring path = LauncherFilePath(kPackageFile);
+    AcquireSRWLockExclusive(&g_packageLock);
+    if (!g_packageTaken && !path.empty()) {
+        g_package.file = qx::CheckedFile::Open(path.c_str());
+        if (g_package.file.Passed()) {
+            g_package.result = ReadProductInfoUnlogged(path.c_str(), g_package.productName, g_package.productCode,
+                                                       g_package.manufacturer);
+            g_package.read = true;
+        }
+        g_packagePrepared = true;
+    }
+    ReleaseSRWLockExclusive(&g_packageLock);
     return 0;
 }
 
 }  // namespace
 
-// Not waited for: each user of what the threads make waits on that alone.
-void CheckProductFilesInBackground() {
-    qx::UniqueHandle thread(CreateThread(nullptr, 0, CheckFilesProc, nullptr, 0, nullptr));
+void PrepareFirstTickInBackground(bool readPackage) {
+    // Not waited for: each user of what the threads make waits on that alone.
+    qx::UniqueHandle checks(CreateThread(nullptr, 0, CheckModulesProc, nullptr, 0, nullptr));
+    qx::UniqueHandle package(CreateThread(nullptr, 0, readPackage ? ReadPackageProc : BindMsiProc, nullptr, 0, nullptr));
 }
 
-void BindInstallerInBackground() {
-    qx::UniqueHandle thread(CreateThread(nullptr, 0, BindMsiProc, nullptr, 0, nullptr));
+PreparedPackage TakePreparedPackage(const wchar_t* path) {
+    PreparedPackage taken;
+    AcquireSRWLockExclusive(&g_packageLock);
+    const bool same = g_packagePrepared && !g_packageTaken && path &&
+                      _wcsicmp(g_package.file.Path().c_str(), path) == 0;
+    if (same) taken = std::move(g_package);
+    // Taken once: a later read, of another path or a second time, is made
+    // by the caller, and a read ahead that comes too late makes none.
+    g_packageTaken = true;
+    g_package = PreparedPackage();
+    ReleaseSRWLockExclusive(&g_packageLock);
+    if (!same) taken.file = qx::CheckedFile::Open(path);
+    return taken;
 }
-
-qx::CheckedFile TakePackageCheck(const wchar_t* path) { return g_package.Take(path); }

@@ -1,20 +1,31 @@
 #pragma once
 // What the setup window's first tick needs, made ready on threads of their
-// own while the tick is awaited: the installer's binding, the program's
-// own signature (the crypto libraries load for it), and the checks of the
-// companion modules and of the package beside the launcher, each file held
-// from its check until it is used.
+// own from the launcher's start while nothing waits for it: the program's
+// own signature (the crypto libraries load for it) and the checks of the
+// companion modules; the installer's binding, then the check and the read
+// of the package beside the launcher. Each file is held from its check
+// until it is used.
+#include <windows.h>
+
 #include "framework/FileSignature.h"
+#include "ui/ProductInfo.h"
 
-// Each starts one thread. They log nothing and change no result: whatever
-// a thread has not done yet when it is needed is waited for or done then;
+// Starts both threads. They log nothing and change no result: whatever a
+// thread has not done yet when it is needed is waited for or done then;
 // when a thread cannot be started, its part is done at first use as before.
-// The checks start as soon as the launcher runs (the crypto libraries take
-// longer to load than the setup window takes to appear), the installer's
-// binding when the setup window opens.
-void CheckProductFilesInBackground();
-void BindInstallerInBackground();
+// readPackage false: the package is neither checked nor read ahead.
+void PrepareFirstTickInBackground(bool readPackage = true);
 
-// The package at path, checked against the program's signature and held:
-// the check made ahead when it was made for this path, otherwise one now.
-qx::CheckedFile TakePackageCheck(const wchar_t* path);
+// The package at path, checked against the program's signature and held,
+// and its product information when it was read ahead for that same path
+// and file (read is false otherwise: the caller reads it itself).
+struct PreparedPackage {
+    qx::CheckedFile file;
+    bool read = false;
+    DWORD result = ERROR_SUCCESS;   // the read's result, when read
+    wchar_t productName[kProductNameCapacity] = {};
+    wchar_t productCode[kProductCodeCapacity] = {};
+    wchar_t manufacturer[kManufacturerCapacity] = {};
+};
+// Waits for a read ahead still under way for path.
+PreparedPackage TakePreparedPackage(const wchar_t* path);

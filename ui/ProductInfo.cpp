@@ -14,14 +14,12 @@ struct PropertyRead {
 
 }  // namespace
 
-DWORD ReadProductInfo(const wchar_t* packagePath, wchar_t (&productName)[kProductNameCapacity],
-                      wchar_t (&productCode)[kProductCodeCapacity],
-                      wchar_t (&manufacturer)[kManufacturerCapacity], const MsiCalls& msi) {
-    LogTrace(L"Inside GetProductInfo");
-    if (msi.error != ERROR_SUCCESS) {
-        LogSystemError(msi.error);
-        return msi.error;
-    }
+namespace {
+
+DWORD Read(const wchar_t* packagePath, wchar_t (&productName)[kProductNameCapacity],
+           wchar_t (&productCode)[kProductCodeCapacity], wchar_t (&manufacturer)[kManufacturerCapacity],
+           const MsiCalls& msi) {
+    if (msi.error != ERROR_SUCCESS) return msi.error;
 
     // Set on every call: the dialog is the only window the user sees, so the
     // installer must never show one of its own, not even for a missing file.
@@ -29,10 +27,7 @@ DWORD ReadProductInfo(const wchar_t* packagePath, wchar_t (&productName)[kProduc
 
     qx::UniqueMsiHandle<CloseMsiHandle> package;
     UINT result = msi.openPackage(packagePath, package.put());
-    if (result != ERROR_SUCCESS) {
-        LogSystemError(result);
-        return result;
-    }
+    if (result != ERROR_SUCCESS) return result;
 
     const PropertyRead reads[] = {
         {L"ProductName", productName, kProductNameCapacity},
@@ -42,13 +37,32 @@ DWORD ReadProductInfo(const wchar_t* packagePath, wchar_t (&productName)[kProduc
     for (const PropertyRead& read : reads) {
         DWORD length = read.capacity;
         result = msi.getProperty(package.get(), read.name, read.field, &length);
-        if (result != ERROR_SUCCESS) {
-            LogSystemError(result);
-            return result;
-        }
+        if (result != ERROR_SUCCESS) return result;
     }
-
-    package.reset();
-    LogTrace(L"Exiting GetProductInfo");
     return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+void LogProductInfoRead(DWORD result) {
+    LogTrace(L"Inside GetProductInfo");
+    if (result != ERROR_SUCCESS) {
+        LogSystemError(result);
+        return;
+    }
+    LogTrace(L"Exiting GetProductInfo");
+}
+
+DWORD ReadProductInfoUnlogged(const wchar_t* packagePath, wchar_t (&productName)[kProductNameCapacity],
+                              wchar_t (&productCode)[kProductCodeCapacity],
+                              wchar_t (&manufacturer)[kManufacturerCapacity], const MsiCalls& msi) {
+    return Read(packagePath, productName, productCode, manufacturer, msi);
+}
+
+DWORD ReadProductInfo(const wchar_t* packagePath, wchar_t (&productName)[kProductNameCapacity],
+                      wchar_t (&productCode)[kProductCodeCapacity],
+                      wchar_t (&manufacturer)[kManufacturerCapacity], const MsiCalls& msi) {
+    const DWORD result = Read(packagePath, productName, productCode, manufacturer, msi);
+    LogProductInfoRead(result);
+    return result;
 }

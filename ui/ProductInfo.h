@@ -17,3 +17,11 @@ constexpr size_t kManufacturerCapacity = 256;
 DWORD ReadProductInfo(const wchar_t* packagePath, wchar_t (&productName)[kProductNameCapacity],
                       wchar_t (&productCode)[kProductCodeCapacity],
                       wchar_t (&manufacturer)[kManufacturerCapacity], const MsiCalls& msi = Msi());
+
+// The same read without a record, for a read made ahead of its use; the
+// records a read makes are written afterwards by LogProductInfoRead.
+DWORD ReadProductInfoUnlogged(const wchar_t* packagePath, wchar_t (&productName)[kProductNameCapacity],
+                              wchar_t (&productCode)[kProductCodeCapacity],
+                              wchar_t (&manufacturer)[kManufacturerCapacity], const MsiCalls& msi = Msi());
+// The records ReadProductInfo makes for a read that gave result.
+void LogProductInfoRead(DWORD result);

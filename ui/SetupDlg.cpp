@@ -51,12 +51,20 @@ void CSetupDlg::OfferWorkerMutex(qx::UniqueHandle mutex) {
 DWORD CSetupDlg::GetProductInfo(const wchar_t* packagePath) {
     // Held, shared for reading only, while it is read; a package that is
     // not the product's own is not read at all.
-    const qx::CheckedFile package = TakePackageCheck(packagePath);
-    if (package.Refused()) {
-        ReportRefusal(packagePath, package.Result());
-        return static_cast<DWORD>(package.Result());
+    PreparedPackage package = TakePreparedPackage(packagePath);
+    if (package.file.Refused()) {
+        ReportRefusal(packagePath, package.file.Result());
+        return static_cast<DWORD>(package.file.Result());
     }
-    return ReadProductInfo(packagePath, m_szProductName, m_szProductCode, m_szManufacturer);
+    if (!package.read)
+        return ReadProductInfo(packagePath, m_szProductName, m_szProductCode, m_szManufacturer);
+    // Read ahead from this very file: the same fields and the same records
+    // as a read made now.
+    qx::BoundedCopy(m_szProductName, kProductNameCapacity, package.productName);
+    qx::BoundedCopy(m_szProductCode, kProductCodeCapacity, package.productCode);
+    qx::BoundedCopy(m_szManufacturer, kManufacturerCapacity, package.manufacturer);
+    LogProductInfoRead(package.result);
+    return package.result;
 }
 
 bool CSetupDlg::CompanionsRefused() {
@@ -89,9 +97,6 @@ BOOL CSetupDlg::OnInitDialog() {
             m_pWaitUIThread->ResumeThread();
         }
     }
-    // The first tick reads the package: msi.dll is loaded while it is
-    // awaited (the product's files are being checked since the start).
-    BindInstallerInBackground();
     SetTimer(m_hWnd, kSetupTimerId, kSetupTimerMs, nullptr);
     return TRUE;
 }
@@ -169,40 +174,49 @@ bool CSetupDlg::FirstTick() {
     // no cache, no installation.
     if (CompanionsRefused()) return EndRefused();
     try {
-        wchar_t modulePath[MAX_PATH] = {};
-        GetModuleFileNameW(theApp.m_hInstance, modulePath, MAX_PATH);
-        wchar_t* filePart = nullptr;
-        GetFullPathNameW(modulePath, MAX_PATH, packagePath, &filePart);
-        if (filePart) *filePart = L'\0';
-        PathAppendW(packagePath, kPackageFile);
-
-        LogTrace(L"Getting Product Info");
-        DWORD result = GetProductInfo(packagePath);
-        if (result == ERROR_FILE_NOT_FOUND && theApp.m_bQuiet) {
-            // Nobody to answer a prompt: only the recorded source folder is
-            // tried, and without one the package stays not found.
-            LogTrace(L"No disc prompt in a quiet run; looking in the recorded source folder");
-            const std::wstring recorded = GetCachedSourcePath();
-            if (!recorded.empty() && qx::BoundedCopy(packagePath, kPackagePathCapacity, recorded.c_str()) &&
-                PathAppendW(packagePath, kPackageFile))
-                result = GetProductInfo(packagePath);
-        } else if (result == ERROR_FILE_NOT_FOUND) {
-            LogTrace(L"PROMPT for user to insert the Disk (In SetupDlg - On Timer - First Time) . Looking For\" "
-                     L"QXPRP4005.msi \"");
-            const std::wstring recorded = GetCachedSourcePath();
-            DWORD required = kPackagePathCapacity;
-            PromptForDisc(m_hWnd, nullptr, kProductName, recorded.c_str(), kPackageFile, nullptr, kDiscPromptStyle,
-                          packagePath, kPackagePathCapacity, &required);
-            packagePath[kPackagePathCapacity - 1] = L'\0';
-            // The prompt's answer is not looked at: reading the package is the test.
+        if (theApp.m_bUninstall) {
+            // The product is removed by its code: no package is looked for,
+            // and no disc is asked for.
+            LogTrace(L"Uninstall: the product's own identity stands for the package");
+            qx::BoundedCopy(m_szProductName, kProductNameCapacity, kProductName);
+            qx::BoundedCopy(m_szProductCode, kProductCodeCapacity, kProductGuid);
+            qx::BoundedCopy(m_szManufacturer, kManufacturerCapacity, kManufacturer);
+        } else {
+            wchar_t modulePath[MAX_PATH] = {};
+            GetModuleFileNameW(theApp.m_hInstance, modulePath, MAX_PATH);
+            wchar_t* filePart = nullptr;
+            GetFullPathNameW(modulePath, MAX_PATH, packagePath, &filePart);
+            if (filePart) *filePart = L'\0';
             PathAppendW(packagePath, kPackageFile);
-            result = GetProductInfo(packagePath);
-        }
-        // A refused package has been reported in the launcher's own box.
-        if (RefusalCode() != S_OK) return EndRefused();
-        if (result != ERROR_SUCCESS) {
-            LogSystemError(result);
-            throw InstallErrorException(static_cast<int32_t>(result));
+
+            LogTrace(L"Getting Product Info");
+            DWORD result = GetProductInfo(packagePath);
+            if (result == ERROR_FILE_NOT_FOUND && theApp.m_bQuiet) {
+                // Nobody to answer a prompt: only the recorded source folder is
+                // tried, and without one the package stays not found.
+                LogTrace(L"No disc prompt in a quiet run; looking in the recorded source folder");
+                const std::wstring recorded = GetCachedSourcePath();
+                if (!recorded.empty() && qx::BoundedCopy(packagePath, kPackagePathCapacity, recorded.c_str()) &&
+                    PathAppendW(packagePath, kPackageFile))
+                    result = GetProductInfo(packagePath);
+            } else if (result == ERROR_FILE_NOT_FOUND) {
+                LogTrace(L"PROMPT for user to insert the Disk (In SetupDlg - On Timer - First Time) . Looking For\" "
+                         L"QXPRP4005.msi \"");
+                const std::wstring recorded = GetCachedSourcePath();
+                DWORD required = kPackagePathCapacity;
+                PromptForDisc(m_hWnd, nullptr, kProductName, recorded.c_str(), kPackageFile, nullptr, kDiscPromptStyle,
+                              packagePath, kPackagePathCapacity, &required);
+                packagePath[kPackagePathCapacity - 1] = L'\0';
+                // The prompt's answer is not looked at: reading the package is the test.
+                PathAppendW(packagePath, kPackageFile);
+                result = GetProductInfo(packagePath);
+            }
+            // A refused package has been reported in the launcher's own box.
+            if (RefusalCode() != S_OK) return EndRefused();
+            if (result != ERROR_SUCCESS) {
+                LogSystemError(result);
+                throw InstallErrorException(static_cast<int32_t>(result));
+            }
         }
 
         LogTrace(L"Creating UI MUTEX");

@@ -74,3 +74,16 @@ void CacheInstallSource(const wchar_t* manufacturer, const wchar_t* productName,
     }
     LogTrace(L"Out CacheInstallSource");
 }
+
+void HoldCacheForRemoval(CachedSource& cached) {
+    wchar_t cacheFolder[MAX_PATH] = {};
+    DWORD capacity = MAX_PATH;
+    GetCachePath(cacheFolder, capacity, kManufacturer, kProductName);
+    std::wstring reason;
+    // Never created for this: a missing level means nothing was cached.
+    if (!ValidateCacheFolder(cacheFolder, kManufacturer, kProductName, &reason) ||
+        !HoldCacheFolder(cacheFolder, false, cached.hold, &reason))
+        return;
+    qx::BoundedCopy(cached.cacheFolder, MAX_PATH, cacheFolder);
+    cached.emptiable = true;
+}

@@ -28,6 +28,10 @@ struct CachedSource {
 // True for a product code of the form {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}.
 bool IsBracedGuid(const wchar_t* text);
 
+// Holds the product's cache folder, when there is one, so that what an
+// earlier installation cached can be emptied; records and copies nothing.
+void HoldCacheForRemoval(CachedSource& cached);
+
 // Records the source folder and copies the launcher and its modules into the
 // product's cache folder, unless the launcher already runs from there.
 void CacheInstallSource(const wchar_t* manufacturer, const wchar_t* productName, const wchar_t* productCode,

@@ -25,11 +25,12 @@ constexpr DWORD kExitResumeNotArmed = 1604;
 // The RunOnce entry, only for a cache a restart can resume from. False,
 // with the reason in the log, when there is none.
 bool ArmResume(const CachedSource& cached) {
-    if (cached.usable && cached.whole) {
-        SetRunOnceEntry(cached.cacheFolder, theApp.m_bQuiet);
+    if (cached.usable && cached.whole &&
+        SetRunOnceEntry(cached.cacheFolder, theApp.m_bQuiet, theApp.m_sRequestedLog.c_str()))
         return true;
-    }
-    const std::wstring reason = cached.notResumable.empty() ? L"the cache is not whole" : cached.notResumable;
+    const std::wstring reason = !cached.notResumable.empty() ? cached.notResumable
+                                : cached.usable && cached.whole ? L"the RunOnce entry could not be written"
+                                                                : L"the cache is not whole";
     std::wstring text = L"Resume after restart not armed: " + reason;
     LogErrorText(text.c_str());
     return false;
@@ -69,7 +70,14 @@ UINT MSIThreadProc(LPVOID param) {
     qx::BoundedCopy(productCode, 256, dialog->m_szProductCode);
 
     CachedSource cached;
-    CacheInstallSource(manufacturer, productName, productCode, cached);
+    if (theApp.m_bUninstall) {
+        // Nothing is cached or recorded for a removal; what an earlier
+        // installation cached goes with the product.
+        LogTrace(L"Uninstall: no cache and no source record");
+        HoldCacheForRemoval(cached);
+    } else {
+        CacheInstallSource(manufacturer, productName, productCode, cached);
+    }
 
     const wchar_t* commandLine = theApp.m_lpCmdLine ? theApp.m_lpCmdLine : L"";
     LogTrace(L"calling DoInstallActions: %s", commandLine);
@@ -102,13 +110,14 @@ UINT MSIThreadProc(LPVOID param) {
                 break;
             case kInstallRebootInitiated:
                 LogTrace(L"Reboot initiated");
-                resumeArmed = ArmResume(cached);
+                resumeArmed = !theApp.m_bUninstall && ArmResume(cached);
                 break;
             case kInstallRebootRequired:
             case kInstallRebootRequiredToo:
                 LogTrace(L"Reboot required");
-                resumeArmed = ArmResume(cached);
-                if (!resumeArmed) {
+                // A removal has nothing to resume.
+                resumeArmed = !theApp.m_bUninstall && ArmResume(cached);
+                if (!resumeArmed && !theApp.m_bUninstall) {
                     // Not done, and nothing will finish it after the restart:
                     // said as a failed installation, so a deployment tool does
                     // not count the machine as done.

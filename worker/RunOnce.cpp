@@ -7,34 +7,43 @@
 #include "framework/BoundedText.h"
 #include "framework/Ownership.h"
 
-bool BuildResumeCommand(const wchar_t* cacheFolder, wchar_t* command, bool quiet) {
+bool BuildResumeCommand(const wchar_t* cacheFolder, wchar_t* command, bool quiet, const wchar_t* logFile,
+                        size_t capacity) {
     // The closing quote stands right after the file name: the system splits
     // a quoted command at the quote, so a quote after the arguments would
     // make the whole text one (missing) program path.
-    bool ok = cacheFolder && *cacheFolder && qx::BoundedCopy(command, MAX_PATH, L"\"") &&
-              qx::BoundedAppend(command, MAX_PATH, cacheFolder);
-    size_t len = qx::BoundedLength(command, MAX_PATH);
-    if (ok && len > 1 && command[len - 1] != L'\\') ok = qx::BoundedAppend(command, MAX_PATH, L"\\");
-    ok = ok && qx::BoundedAppend(command, MAX_PATH, kLauncherFile64) &&
-         qx::BoundedAppend(command, MAX_PATH, L"\" AFTERREBOOT=YES CALLER=SETUP") &&
-         (!quiet || qx::BoundedAppend(command, MAX_PATH, L" QUIET=YES"));
+    bool ok = cacheFolder && *cacheFolder && qx::BoundedCopy(command, capacity, L"\"") &&
+              qx::BoundedAppend(command, capacity, cacheFolder);
+    size_t len = qx::BoundedLength(command, capacity);
+    if (ok && len > 1 && command[len - 1] != L'\\') ok = qx::BoundedAppend(command, capacity, L"\\");
+    ok = ok && qx::BoundedAppend(command, capacity, kLauncherFile64) &&
+         qx::BoundedAppend(command, capacity, L"\" AFTERREBOOT=YES CALLER=SETUP") &&
+         (!quiet || qx::BoundedAppend(command, capacity, L" QUIET=YES"));
+    if (ok && logFile && *logFile)
+        ok = qx::BoundedAppend(command, capacity, L" /log \"") && qx::BoundedAppend(command, capacity, logFile) &&
+             qx::BoundedAppend(command, capacity, L"\"");
     if (!ok) {
-        for (size_t i = 0; i < MAX_PATH; ++i) command[i] = L'\0';
+        for (size_t i = 0; i < capacity; ++i) command[i] = L'\0';
     }
     return ok;
 }
 
-void SetRunOnceEntry(const wchar_t* cacheFolder, bool quiet) {
-    wchar_t command[MAX_PATH] = {};
-    bool built = BuildResumeCommand(cacheFolder, command, quiet);
+bool SetRunOnceEntry(const wchar_t* cacheFolder, bool quiet, const wchar_t* logFile) {
+    wchar_t command[kResumeCommandWithLogCapacity] = {};
+    const bool withLog = logFile && *logFile;
+    const size_t capacity = withLog ? kResumeCommandWithLogCapacity : MAX_PATH;
+    bool built = BuildResumeCommand(cacheFolder, command, quiet, logFile, capacity);
     LogTrace(L"In SetRunOnceEntry: %s", command);
     // A command cut short would start something else after the restart.
+    bool written = false;
     if (built) {
         qx::UniqueKey key;
         if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunOnceKey, 0, KEY_WRITE, key.put()) == ERROR_SUCCESS)
-            RegSetValueExW(key.get(), kRunOnceValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(command), sizeof command);
+            written = RegSetValueExW(key.get(), kRunOnceValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(command),
+                                     static_cast<DWORD>(capacity * sizeof(wchar_t))) == ERROR_SUCCESS;
     }
     LogTrace(L"Exiting SetRunOnceEntry");
+    return written;
 }
 
 void RebootSystemNow() {

@@ -23,7 +23,8 @@ struct Installer {
     decltype(&MsiQueryProductStateW) queryProductState = nullptr;
     decltype(&MsiSetInternalUI) setInternalUI = nullptr;
     decltype(&MsiInstallProductW) installProduct = nullptr;
-    DWORD error = ERROR_MOD_NOT_FOUND;   // 0 once all four are bound
+    decltype(&MsiConfigureProductW) configureProduct = nullptr;
+    DWORD error = ERROR_MOD_NOT_FOUND;   // 0 once all five are bound
 };
 
 const Installer& Msi() {
@@ -39,7 +40,9 @@ const Installer& Msi() {
         calls.queryProductState = qx::BindProc<decltype(calls.queryProductState)>(module, "MsiQueryProductStateW");
         calls.setInternalUI = qx::BindProc<decltype(calls.setInternalUI)>(module, "MsiSetInternalUI");
         calls.installProduct = qx::BindProc<decltype(calls.installProduct)>(module, "MsiInstallProductW");
-        const bool all = calls.enableLog && calls.queryProductState && calls.setInternalUI && calls.installProduct;
+        calls.configureProduct = qx::BindProc<decltype(calls.configureProduct)>(module, "MsiConfigureProductW");
+        const bool all = calls.enableLog && calls.queryProductState && calls.setInternalUI && calls.installProduct &&
+                         calls.configureProduct;
         calls.error = all ? ERROR_SUCCESS : ERROR_PROC_NOT_FOUND;
         return calls;
     }();
@@ -157,12 +160,34 @@ int RunInstaller(const wchar_t* package, UiLock* uiLock, const wchar_t* logPath,
     return static_cast<int>(result);
 }
 
+// Removes the installed product by its code, with the installer's progress
+// window (none in a quiet run); 1605 when it is not installed.
+int RemoveProduct(UiLock* uiLock, const wchar_t* logPath, bool quiet) {
+    const INSTALLSTATE state = Msi().queryProductState(kProductGuid);
+    LogTrace(L"Uninstall: product state %d", static_cast<int>(state));
+    if (state == INSTALLSTATE_UNKNOWN) {
+        ReleaseHourglass(uiLock);
+        return ERROR_UNKNOWN_PRODUCT;
+    }
+    EnableInstallerLog(logPath);
+    const INSTALLUILEVEL previous =
+        Msi().setInternalUI(quiet ? INSTALLUILEVEL_NONE : INSTALLUILEVEL_REDUCED, nullptr);
+    ReleaseHourglass(uiLock);
+    const UINT result = Msi().configureProduct(kProductGuid, INSTALLLEVEL_DEFAULT, INSTALLSTATE_ABSENT);
+    if (previous != INSTALLUILEVEL_NOCHANGE) Msi().setInternalUI(previous, nullptr);
+    LogTrace(L"MsiConfigureProductW returned %d", static_cast<int>(result));
+    return static_cast<int>(result);
+}
+
 int InstallActions(const wchar_t* commandLine, UiLock* uiLock, const wchar_t* logPath) {
     if (Msi().error != ERROR_SUCCESS) {
         LogTrace(L"Windows Installer could not be loaded from the system folder: %d", static_cast<int>(Msi().error));
         ReleaseHourglass(uiLock);
         return static_cast<int>(Msi().error);
     }
+    // The product's own forms and those administrators type (/quiet, ...).
+    const Switches switches = ReadSwitches(commandLine);
+    if (switches.uninstall) return RemoveProduct(uiLock, logPath, switches.quiet);
     if (commandLine && wcsstr(commandLine, kSwitchAfterReboot)) {
         const INSTALLSTATE state = Msi().queryProductState(kProductGuid);
         LogTrace(L"After the restart: product state %d", static_cast<int>(state));
@@ -192,7 +217,7 @@ int InstallActions(const wchar_t* commandLine, UiLock* uiLock, const wchar_t* lo
         ReleaseHourglass(uiLock);
         return static_cast<int>(checked.Result());
     }
-    return RunInstaller(package, uiLock, logPath, commandLine && wcsstr(commandLine, kSwitchQuiet));
+    return RunInstaller(package, uiLock, logPath, switches.quiet);
 }
 
 }  // namespace

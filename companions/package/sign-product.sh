@@ -7,6 +7,7 @@
 # made once in SIGN_DIR (a build folder, never committed).
 # QX_SIGN_LEAVE_UNSIGNABLE=1 leaves a file that no signature fits (a test
 # package damaged on purpose) as it is instead of failing.
+# QX_SIGN_ONLY="a.exe b.dll" signs only those files of the folder.
 # QX_SIGN_AS=other signs with a second test certificate of another
 # publisher instead (made the same way, never the vendor's), for the tests
 # of files that are not the product's own.
@@ -82,6 +83,7 @@ count=0
 for file in "$product"/*.exe "$product"/*.dll "$product"/*.msi; do
   [ -f "$file" ] || continue
   name="$(basename "$file")"
+  if [ -n "${QX_SIGN_ONLY:-}" ] && [[ " $QX_SIGN_ONLY " != *" $name "* ]]; then continue; fi
   hash="$(sha256sum <"$file" | cut -d' ' -f1)"
   if [ "${signed[$name]:-}" != "$hash" ]; then
     out="$work/$name"

@@ -61,7 +61,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR arguments, int) {
     qx::LimitDllSearchToSystemFolder();
 
     const std::wstring tail = arguments ? arguments : L"";
-    g_quiet = tail.find(kSwitchQuiet) != std::wstring::npos;
+    // The launcher reads the same switches, in either form, from what is passed on.
+    g_quiet = ReadSwitches(tail.c_str()).quiet;
     const std::wstring parameters = tail.empty() ? std::wstring(kSwitchCallerSetup) : std::wstring(kSwitchCallerSetup) + L" " + tail;
     wchar_t path[MAX_PATH] = {};
     DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);

@@ -264,6 +264,47 @@ TEST_F(InstallActionsTest, FindsThePackageThroughTheRecordedSourceFolder) {
     }
 }
 
+// Inside a signed program (this host is signed as the product is), the
+// module installs only a package signed by the same certificate, found
+// beside it or, for the resumed run, in the recorded source folder.
+TEST_F(InstallActionsTest, APackageNotSignedAsTheProgramIsNeverInstalled) {
+    auto install = Load(folder_);
+    ASSERT_NE(install, nullptr);
+    const std::wstring source = folder_ + L"source\\";
+    const struct {
+        const wchar_t* variant;
+        bool fromRecord;
+        int code;
+    } cases[] = {
+        {L"unsigned", false, static_cast<int>(0x800B0100)},
+        {L"other", false, static_cast<int>(0x800B0004)},
+        {L"unsigned", true, static_cast<int>(0x800B0100)},
+        {L"other", true, static_cast<int>(0x800B0004)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Narrow(c.variant) + (c.fromRecord ? " in the recorded source folder" : " beside the module"));
+        const std::wstring where = c.fromRecord ? source : folder_;
+        DeleteFileW((folder_ + kPackage).c_str());
+        DeleteFileW((source + kPackage).c_str());
+        PutPackage(where, BuildDir() + L"tests\\trust\\" + c.variant + L"\\" + kPackage);
+        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSourceRecordKey);
+        if (c.fromRecord) WriteRecord(source);
+        DeleteFileW(log_.c_str());
+        HeldLock held;
+        EXPECT_EQ(install(c.fromRecord ? L"AFTERREBOOT=YES CALLER=SETUP" : L"CALLER=SETUP", &held.lock, log_.c_str(), 0),
+                  c.code);
+        EXPECT_EQ(held.Held(), 0) << "the hourglass is let go";
+        EXPECT_EQ(ProductState(), INSTALLSTATE_UNKNOWN) << "nothing installed";
+        bool whole = false;
+        size_t refusals = 0;
+        for (const auto& r : ParseLog(ReadBytes(log_), &whole))
+            refusals += r.type == "ERROR" &&
+                        r.text.rfind("File refused, not signed as this program is: " + Narrow(where + kPackage), 0) == 0;
+        EXPECT_EQ(refusals, 1u);
+    }
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSourceRecordKey);
+}
+
 TEST_F(InstallActionsTest, WithoutAPackageAnywhereTheResultIsFileNotFound) {
     auto install = Load(folder_);
     ASSERT_NE(install, nullptr);

@@ -1,7 +1,11 @@
 // Unattended deployment: the exit code tells a deployment tool what
-// happened, "QUIET=YES" shows no window at any moment (what a window would
-// have said goes to the log), and "NORESTART=YES" leaves the restart to the
-// caller while keeping everything the resume needs.
+// happened, "QUIET=YES" (or /quiet) shows no window at any moment (what a
+// window would have said goes to the log), "NORESTART=YES" (or /norestart)
+// leaves the restart to the caller while keeping everything the resume
+// needs, /log writes the log where it is asked for, /uninstall removes the
+// product, /? lists the switches.
+#include <shlobj.h>
+
 #include <algorithm>
 
 #include "framework/Ownership.h"
@@ -196,6 +200,135 @@ TEST_F(DeploymentTest, BareStartForwardedToThePadEndsWithZero) {
     const std::wstring folder = Folder("result=1603\n");
     const Ending ending = Run(folder + L"QXVSetup64.exe", L"");
     EXPECT_EQ(ending.exitCode, 0u);
+}
+
+// The forms administrators type for other setups, through the real Pad:
+// passed on to the launcher and the module unchanged, and acted on as the
+// product's own forms are.
+TEST_F(DeploymentTest, ConventionalSwitchesThroughThePad) {
+    const struct {
+        const wchar_t* args;
+        int result;
+        bool leftToCaller;
+    } cases[] = {
+        {L"/quiet", 0, false},          {L"-QUIET", 0, false},  {L"/qn", 0, false},
+        {L"/Q", 0, false},              {L"/quiet /norestart", 3010, true},
+        {L"-q -NoRestart", 3011, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Narrow(c.args));
+        ClearLogs();
+        RemoveCache();
+        DeleteValue(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue);
+        const std::wstring folder = Folder("result=" + std::to_string(c.result) + "\n", true);
+        const Ending ending = Run(folder + L"Setup.exe", c.args);
+        EXPECT_EQ(ending.exitCode, static_cast<DWORD>(c.result));
+        EXPECT_FALSE(ending.sawWindow) << "no window of the product's at any moment";
+        const auto calls = RecordLines(folder + L"actions-record.txt");
+        ASSERT_EQ(calls.size(), 1u);
+        EXPECT_EQ(RecordField(calls[0], L"tail"), L"CALLER=SETUP " + std::wstring(c.args));
+        EXPECT_EQ(Contains(LogTexts("TRACE"), "Restart left to the caller (NORESTART=YES)"), c.leftToCaller);
+        EXPECT_EQ(ValueExists(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue), c.leftToCaller) << "resume armed";
+    }
+    DeleteValue(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue);
+}
+
+// /log: the launcher's records go to the file asked for (a path with
+// spaces), the RunOnce command carries it, and the resumed run appends.
+TEST_F(DeploymentTest, LogGoesWhereItIsAskedForAndTheResumedRunAppends) {
+    RemoveCache();
+    const std::wstring logFolder = L"C:\\qxtest\\deploy logs\\";
+    RemoveTree(logFolder);
+    SHCreateDirectoryExW(nullptr, logFolder.c_str(), nullptr);
+    const std::wstring log = logFolder + L"setup log.log";
+    const std::wstring folder = Folder("result=3010\n", true);
+    const Ending ending = Run(folder + L"Setup.exe", L"/quiet /norestart /log \"" + log + L"\"");
+    EXPECT_EQ(ending.exitCode, 3010u);
+    EXPECT_TRUE(LogFiles().empty()) << "nothing in the default log folder";
+    const auto texts = LogTextsIn(ReadBytes(log), "TRACE");
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), "Inside QXVSetup.exe"), 1);
+    const auto calls = RecordLines(folder + L"actions-record.txt");
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(RecordField(calls[0], L"log"), log) << "the module writes into the same file";
+
+    wchar_t command[1024] = {};
+    DWORD bytes = sizeof command;
+    ASSERT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue, RRF_RT_REG_SZ, nullptr, command, &bytes),
+              ERROR_SUCCESS);
+    const std::wstring launcher = CacheFolder() + L"QXVSetup64.exe";
+    const std::wstring resumeArgs = L"AFTERREBOOT=YES CALLER=SETUP QUIET=YES /log \"" + log + L"\"";
+    EXPECT_EQ(std::wstring(command), L"\"" + launcher + L"\" " + resumeArgs);
+
+    // The resumed run, as Windows starts it after the restart.
+    WriteActionsScript(folder, "result=0\n");
+    const Ending resumed = Run(launcher, resumeArgs);
+    EXPECT_EQ(resumed.exitCode, 0u);
+    const auto after = LogTextsIn(ReadBytes(log), "TRACE");
+    EXPECT_EQ(std::count(after.begin(), after.end(), "Inside QXVSetup.exe"), 2) << "appended to the same file";
+    DeleteValue(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue);
+}
+
+// What is not understood, or asked for help, installs nothing: 87 with the
+// help box (an ERROR record in a quiet run), or 0 for the help itself.
+TEST_F(DeploymentTest, HelpAndSwitchesNotUnderstoodInstallNothing) {
+    const std::wstring deep = L"C:\\qxtest\\" + std::wstring(250, L'l') + L".log";
+    const struct {
+        const wchar_t* what;
+        std::wstring args;
+        DWORD code;
+        bool box;
+        const char* error;   // the ERROR record's beginning, when one is written
+    } cases[] = {
+        {L"help", L"/?", 0, true, nullptr},
+        {L"help, quiet", L"-help /quiet", 0, false, nullptr},
+        {L"unknown switch", L"/bogus", ERROR_INVALID_PARAMETER, true, "Switch not understood: /bogus"},
+        {L"unknown switch, quiet", L"/quiet /bogus", ERROR_INVALID_PARAMETER, false, "Switch not understood: /bogus"},
+        {L"log without its file", L"/quiet /log", ERROR_INVALID_PARAMETER, false, "Switch not understood: /log"},
+        {L"log in a missing folder", L"/quiet /log C:\\qxtest\\no-such-folder\\x.log", ERROR_INVALID_PARAMETER,
+         false, "Log file not used: C:\\qxtest\\no-such-folder\\x.log: its folder is missing"},
+        {L"log path too long", L"/quiet /log " + deep, ERROR_INVALID_PARAMETER, false, "Log file not used: "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Narrow(c.what));
+        ClearLogs();
+        const std::wstring folder = Folder("result=0\n");
+        Process p = Process::Start(folder + kLauncherFile64, L"CALLER=SETUP " + c.args);
+        ASSERT_TRUE(p.Started());
+        const Outcome outcome = WaitForEnd(p, 60000);
+        ASSERT_TRUE(outcome.ended && !outcome.crashed);
+        EXPECT_EQ(outcome.exitCode, c.code);
+        ASSERT_EQ(outcome.messages.size(), c.box ? 1u : 0u);
+        if (c.box) {
+            EXPECT_NE(outcome.messages[0].find(L"/norestart"), std::wstring::npos) << "the switches are listed";
+        }
+        EXPECT_FALSE(FileExists(folder + L"actions-record.txt")) << "nothing installed";
+        if (c.error) {
+            EXPECT_EQ(ErrorsStartingWith(c.error), 1u);
+        }
+    }
+}
+
+// /uninstall with the shipped module, quietly: removed, then not installed;
+// what the installation cached goes, and no resume entry is written.
+TEST_F(DeploymentTest, UninstallRemovesTheProductAndThenFindsNothingToRemove) {
+    UninstallProduct();
+    RemoveCache();
+    const std::wstring folder = MakeShippedFolder(folder_);
+    ASSERT_TRUE(CopyInto(ProductDir() + L"Setup.exe", folder));
+    const Ending installed = Run(folder + L"Setup.exe", L"/quiet");
+    ASSERT_EQ(installed.exitCode, 0u);
+    ASSERT_TRUE(ProductInstalled());
+    for (const auto& [args, code] : {std::pair{L"/uninstall /quiet", 0u}, std::pair{L"-Uninstall -qn", 1605u}}) {
+        SCOPED_TRACE(Narrow(args));
+        ClearLogs();
+        const Ending ending = Run(folder + L"Setup.exe", args);
+        EXPECT_EQ(ending.exitCode, code);
+        EXPECT_FALSE(ending.sawWindow);
+        EXPECT_EQ(ProductState(), INSTALLSTATE_UNKNOWN);
+        EXPECT_TRUE(FilesIn(CacheFolder()).empty()) << "nothing cached for a removal";
+        EXPECT_FALSE(ValueExists(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue));
+        EXPECT_FALSE(Contains(LogTexts("TRACE"), "Getting Product Info")) << "no package is looked for";
+    }
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include <string>
 
 #include "framework/CommandLine.h"
+#include "res/Switches.h"
+#include "tests/support/Text.h"
 
 namespace {
 
@@ -35,6 +37,72 @@ TEST(ArgumentTail, LongLinesArePointedIntoNotCopied) {
     const wchar_t* tail = ArgumentTail(line.c_str());
     EXPECT_EQ(tail, line.c_str() + 5);
     EXPECT_EQ(std::wstring(tail).size(), 32000u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SplitArguments, FollowsTheRulesWindowsProgramsSplitBy) {
+    const struct {
+        const wchar_t* tail;
+        std::vector<std::wstring> arguments;
+    } cases[] = {
+        {L"", {}},
+        {L"  a\tb  ", {L"a", L"b"}},
+        {L"/log \"C:\\log dir\\setup log.log\" /quiet", {L"/log", L"C:\\log dir\\setup log.log", L"/quiet"}},
+        {L"LOG=\"C:\\a b\\x.log\"", {L"LOG=C:\\a b\\x.log"}},
+        {L"a\\\\\"b c\" d", {L"a\\b c", L"d"}},          // 2n backslashes: n, and the quote counts
+        {L"a\\\"b", {L"a\"b"}},                          // 2n+1: n and a literal quote
+        {L"C:\\dir\\ x", {L"C:\\dir\\", L"x"}},          // backslashes not before a quote stay
+        {L"\"a\"\"b\"", {L"a\"b"}},                      // "" inside quotes is one quote
+        {L"\"unclosed arg", {L"unclosed arg"}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(qx::SplitArguments(c.tail), c.arguments) << qxtest::Narrow(c.tail);
+}
+
+TEST(ReadSwitches, BothFormsOfEachSwitchAndWhatIsNotUnderstood) {
+    const struct {
+        const wchar_t* tail;
+        bool quiet, noRestart, uninstall, help;
+        const wchar_t* logFile;
+        const wchar_t* invalid;
+    } cases[] = {
+        {L"CALLER=SETUP", false, false, false, false, L"", L""},
+        {L"CALLER=SETUP QUIET=YES NORESTART=YES", true, true, false, false, L"", L""},
+        {L"/quiet", true, false, false, false, L"", L""},
+        {L"-QUIET", true, false, false, false, L"", L""},
+        {L"/q", true, false, false, false, L"", L""},
+        {L"/QN /NoRestart", true, true, false, false, L"", L""},
+        {L"-norestart", false, true, false, false, L"", L""},
+        {L"/uninstall", false, false, true, false, L"", L""},
+        {L"UNINSTALL=YES", false, false, true, false, L"", L""},
+        {L"/?", false, false, false, true, L"", L""},
+        {L"-Help", false, false, false, true, L"", L""},
+        {L"/log \"C:\\a b\\x.log\" /quiet", true, false, false, false, L"C:\\a b\\x.log", L""},
+        {L"LOG=C:\\x.log", false, false, false, false, L"C:\\x.log", L""},
+        // A longer word is no conventional switch: an unknown "/" argument is
+        // not understood; the KEY=YES forms still count inside a word; a "-"
+        // argument the product does not know passes on (the module's).
+        {L"/quietly", false, false, false, false, L"", L"/quietly"},
+        {L"xQUIET=YESx", true, false, false, false, L"", L""},
+        {L"/qCALLER=COINSTALLER/q", false, false, false, false, L"", L""},
+        {L"-something-for-the-module", false, false, false, false, L"", L""},
+        {L"/log", false, false, false, false, L"", L"/log"},
+        {L"/quiet /log", true, false, false, false, L"", L"/log"},
+        {L"LOG=", false, false, false, false, L"", L"LOG="},
+        {L"/bogus /also-bogus", false, false, false, false, L"", L"/bogus"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(qxtest::Narrow(c.tail));
+        const Switches s = ReadSwitches(c.tail);
+        EXPECT_EQ(s.quiet, c.quiet);
+        EXPECT_EQ(s.noRestart, c.noRestart);
+        EXPECT_EQ(s.uninstall, c.uninstall);
+        EXPECT_EQ(s.help, c.help);
+        EXPECT_EQ(s.logFile, c.logFile);
+        EXPECT_EQ(s.invalid, c.invalid);
+    }
 }
 
 }  // namespace
