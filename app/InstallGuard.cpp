@@ -1,10 +1,12 @@
 #include "app/InstallGuard.h"
 
+#include "app/SetupApp.h"
 #include "app/UserNotice.h"
 #include "diag/Logger.h"
 #include "framework/Ownership.h"
 #include "framework/SystemMessage.h"
 #include "res/ProductIdentity.h"
+#include "res/ProductTexts.h"
 
 namespace {
 
@@ -14,10 +16,13 @@ bool MutexExists(const wchar_t* name) {
 }
 
 void ShowRefusal() {
+    // The system's own text, as the system gives it; ours where it has none.
     const std::wstring text = qx::SystemMessage(ERROR_INSTALL_ALREADY_RUNNING, 60);
-    TellUser(!text.empty() ? text
-                           : L"Another installation is already in progress. Complete that installation before "
-                             L"proceeding with this install.");
+    if (!text.empty())
+        TellUser(text, text);
+    else
+        TellUser(ProductText(theApp.m_hResModule, kIdsAlreadyRunning),
+                 ProductTextForLog(theApp.m_hResModule, kIdsAlreadyRunning));
 }
 
 }  // namespace

@@ -1,15 +1,11 @@
 #include "app/PendingReboot.h"
 
 #include "res/ProductIdentity.h"
+#include "res/ProductTexts.h"
 #include "framework/Ownership.h"
+#include "framework/ResourceText.h"
 #include "diag/ErrorReporting.h"
 #include "modules/CompanionModules.h"
-
-namespace {
-constexpr wchar_t kFallbackText[] =
-    L"A restart of this computer is pending. Please restart the computer, then start the setup "
-    L"again.";
-}
 
 bool IsRebootPending() {
     return qx::RegistryKeyOpens(HKEY_LOCAL_MACHINE, kPendingRebootKey);
@@ -24,9 +20,17 @@ std::wstring FormatPendingRebootText(HMODULE resModule) {
         return {};
     }
 
-    std::wstring text = FormatMessageDefinition(definition);
-    if (text.empty()) text = kFallbackText;
-    return text;
+    // In the person's language; English where the string module cannot
+    // give it or it cannot be formatted.
+    const std::wstring text = FormatMessageDefinition(definition);
+    return !text.empty() ? text : PendingRebootTextForLog(resModule);
+}
+
+std::wstring PendingRebootTextForLog(HMODULE resModule) {
+    const std::wstring text =
+        resModule ? FormatMessageDefinition(qx::ResourceString(resModule, kIdsPendingReboot, qx::kEnglishLanguage))
+                  : std::wstring();
+    return !text.empty() ? text : std::wstring(kPendingRebootFallback);
 }
 
 std::wstring FormatMessageDefinition(const std::wstring& definition) {

@@ -8,9 +8,13 @@
 bool IsRebootPending();
 
 // The pending-reboot text: string 15002 of the resource module as a message
-// definition, lines wrapped at 60 characters. A fixed English text stands in
-// when the string is missing or cannot be formatted.
+// definition in the user's interface language, lines wrapped at 60
+// characters. The English one stands in when it is missing or cannot be
+// formatted.
 std::wstring FormatPendingRebootText(HMODULE resModule);
+// The same text in English, for the log: the module's English, or a fixed
+// English text when the module is missing or lacks it.
+std::wstring PendingRebootTextForLog(HMODULE resModule);
 
 // A message definition formatted without arguments: %n breaks a line,
 // inserts such as %1 are passed through, lines are wrapped at 60

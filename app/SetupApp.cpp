@@ -13,28 +13,10 @@
 #include "diag/ErrorReporting.h"
 #include "diag/LogSetup.h"
 #include "diag/Logger.h"
-#include "framework/BoundedText.h"
-#include "framework/ModuleFolder.h"
+#include "framework/ResourceText.h"
 #include "ui/FirstTickPreparation.h"
 #include "ui/SetupDlg.h"
 #include "worker/RunOnce.h"
-
-namespace {
-
-// "QXVSetupRES64.dll" from the launcher's folder by its full path, as an
-// image resource: it holds strings only, so none of its code runs and no
-// search order can put another file of that name in its place; it is
-// therefore not checked against the program's signature. Null when it is
-// missing. Kept to the end of the process on purpose (strings of it are
-// read until the last report), so not put in an owner.
-HMODULE LoadResourceModule() {
-    wchar_t path[MAX_PATH] = {};
-    if (!qx::GetLauncherFolder(path, MAX_PATH) || !qx::BoundedAppend(path, MAX_PATH, kResourceModuleFile))
-        return nullptr;
-    return LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE | LOAD_LIBRARY_AS_DATAFILE);
-}
-
-}  // namespace
 
 CSetupApp::CSetupApp() = default;
 
@@ -57,7 +39,13 @@ BOOL CSetupApp::InitInstance() {
     // Runs before the log exists, so its own lines leave no record.
     if (HasSwitch(tail.c_str(), kSwitchRunOnce)) RemoveRunOnceEntry();
 
-    m_hResModule = LoadResourceModule();
+    // "QXVSetupRES64.dll" from the launcher's folder by its full path, as an
+    // image resource: it holds strings only, so none of its code runs and no
+    // search order can put another file of that name in its place; it is
+    // therefore not checked against the program's signature. Null when it
+    // is missing. Kept to the end of the process on purpose (strings of it
+    // are read until the last report), so not put in an owner.
+    m_hResModule = qx::LoadResourcesBeside(nullptr, kResourceModuleFile);
     SetReportingContext(m_hResModule, m_bQuiet);
 
     for (wchar_t& c : m_szLogFile) c = L'\0';
@@ -87,7 +75,7 @@ BOOL CSetupApp::InitInstance() {
     if (IsRebootPending()) {
         const std::wstring text = FormatPendingRebootText(m_hResModule);
         // A refused string module has been reported in the text's place.
-        if (RefusalCode() == S_OK) TellUser(text);
+        if (RefusalCode() == S_OK) TellUser(text, PendingRebootTextForLog(m_hResModule));
         m_dwExitCode = kExitRebootPending;
         return FALSE;
     }

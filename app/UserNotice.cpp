@@ -6,26 +6,21 @@
 #include "framework/Ownership.h"
 #include "modules/CompanionModules.h"
 #include "res/ProductIdentity.h"
+#include "res/ProductTexts.h"
 
-void TellUser(const std::wstring& text) {
+void TellUser(const std::wstring& text, const std::wstring& textForLog) {
     if (theApp.m_bQuiet) {
-        LogErrorText(text.c_str());
+        LogErrorText(textForLog.c_str());
     } else {
         AppMessageBox(text.c_str());
     }
 }
 
-namespace {
-// Shown when the resource module or its string is missing.
-constexpr wchar_t kFallbackHelp[] =
-    L"Setup.exe [/quiet] [/norestart] [/log <file>] [/uninstall] [/?]%n%nExit codes: 0 done; 3010 done, "
-    L"restart needed; 1604 suspended; 1605 not installed; 87 a switch is not known or lacks its value.";
-}  // namespace
-
 void ShowHelp(HMODULE resModule) {
     std::wstring definition;
     LoadModuleString(definition, resModule, kIdsHelp);
-    if (definition.empty()) definition = kFallbackHelp;
+    // The English copy, where the resource module or its string is missing.
+    if (definition.empty()) definition = EnglishFallbackText(kIdsHelp);
     // A message definition: %n breaks a line, %t is a tab; no wrapping.
     qx::UniqueLocal formatted;
     const DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_IGNORE_INSERTS |

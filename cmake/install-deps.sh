@@ -9,6 +9,7 @@ packages=(
   wine64 xvfb xauth openbox x11-apps x11-utils imagemagick
   msitools wixl osslsigncode zip
   googletest python3
+  locales-all
 )
 
 missing=()

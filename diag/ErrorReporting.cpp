@@ -8,27 +8,44 @@
 #include "framework/FileSignature.h"
 #include "modules/CompanionModules.h"
 #include "modules/ErrorInterface.h"
+#include "framework/ResourceText.h"
 #include "res/ProductIdentity.h"
+#include "res/ProductTexts.h"
 
 void LogSystemError(DWORD code) {
     const std::wstring text = qx::SystemMessage(code);
     LogError(L"===>>> ERROR :\n Code: %d\nMsg: %s", static_cast<int>(code), !text.empty() ? text.c_str() : L"Unkown Error");
 }
 
-std::wstring ReportMessageFor(int32_t code, HMODULE resModule) {
+namespace {
+
+std::wstring CutToReport(const std::wstring& text) {
     wchar_t message[kReportMessageCapacity] = {};
+    qx::BoundedCopy(message, kReportMessageCapacity, text.c_str());
+    return message;
+}
+
+}  // namespace
+
+std::wstring ReportMessageFor(int32_t code, HMODULE resModule) {
     if (code == kErrorFromCatalog) {
         std::wstring text;
         ModuleLoad load;
         LoadModuleString(text, resModule, kIdsErrorCatalog, &load);
         if (load.refused != S_OK) ReportRefusal(load.path, load.refused);
-        qx::BoundedCopy(message, kReportMessageCapacity, text.c_str());
-    } else if (FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                              static_cast<DWORD>(code), GetUserDefaultUILanguage(), message,
-                              kReportMessageCapacity, nullptr) == 0) {
-        message[0] = L'\0';
+        return CutToReport(text);
     }
+    wchar_t message[kReportMessageCapacity] = {};
+    if (FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, static_cast<DWORD>(code),
+                       GetUserDefaultUILanguage(), message, kReportMessageCapacity, nullptr) == 0)
+        message[0] = L'\0';
     return message;
+}
+
+std::wstring ReportMessageForLog(int32_t code, HMODULE resModule, const std::wstring& reported) {
+    if (code != kErrorFromCatalog || reported.empty() || !resModule) return reported;
+    const std::wstring english = qx::ResourceString(resModule, kIdsErrorCatalog, qx::kEnglishLanguage);
+    return !english.empty() ? CutToReport(english) : reported;
 }
 
 namespace {
@@ -45,14 +62,10 @@ void ReportRefusal(const std::wstring& path, HRESULT result) {
     if (g_quietReporting) return;
     wchar_t code[16] = {};
     qx::BoundedFormat(code, 16, L"0x%08X", static_cast<unsigned>(result));
-    const std::wstring reason = RefusalReason(result);
-    std::wstring message = L"The setup was stopped: a file of the product is not signed by its publisher and was not used.\n\n";
-    message += path;
-    message += L"\n\n";
-    message += reason;
-    message += L" (";
-    message += code;
-    message += L")";
+    // Read directly, not through "CustomActionData64.dll": that may be the
+    // file refused.
+    const std::wstring reason = RefusalReason(result, qx::TextFor::kPerson, g_resModule);
+    const std::wstring message = ProductText(g_resModule, kIdsFileRefused, {path.c_str(), reason.c_str(), code});
     AppMessageBox(message.c_str(), MB_OK | MB_ICONERROR);
 }
 
@@ -65,12 +78,13 @@ void SetReportingContext(HMODULE resModule, bool quiet) {
 
 void ReportError(const InstallErrorException& error) {
     const std::wstring message = ReportMessageFor(error.Code(), g_resModule);
-    LogTrace(L"ReportError: %s", message.c_str());
+    const std::wstring logged = ReportMessageForLog(error.Code(), g_resModule, message);
+    LogTrace(L"ReportError: %s", logged.c_str());
     // A run that refused a file of the product has said so in its own box
     // and loads no module after it.
     if (RefusalCode() != S_OK) return;
     if (g_quietReporting) {
-        LogErrorText(message.empty() ? L"Unkown Error" : message.c_str());
+        LogErrorText(logged.empty() ? L"Unkown Error" : logged.c_str());
         return;
     }
 

@@ -28,6 +28,9 @@ void LogSystemError(DWORD code);
 // system's text in the user's interface language; empty when there is none.
 // At most 511 characters.
 std::wstring ReportMessageFor(int32_t code, HMODULE resModule);
+// What the log says of the message reported: string 15016 in English (the
+// log is 8-bit text), anything else as it was reported.
+std::wstring ReportMessageForLog(int32_t code, HMODULE resModule, const std::wstring& reported);
 
 // Turns the code into a message and hands it to "QXPRP4005P64.dll" in the
 // launcher's folder, loaded for this one report. In a quiet run the message

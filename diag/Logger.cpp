@@ -15,6 +15,7 @@
 #include "framework/SecurityDescriptors.h"
 #include "framework/SystemMessage.h"
 #include "res/ProductIdentity.h"
+#include "res/ProductTexts.h"
 
 namespace {
 
@@ -221,16 +222,18 @@ void LogErrorText(const wchar_t* text) {
     }
 }
 
-std::wstring RefusalReason(HRESULT result) {
+std::wstring RefusalReason(HRESULT result, qx::TextFor reader, HMODULE resModule) {
     std::wstring text = qx::SystemMessage(static_cast<DWORD>(result));
     while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) text.pop_back();
     if (!text.empty()) return text;
+    unsigned id = kIdsReasonUnknown;
     switch (result) {
-        case qx::kSignatureMissing: return L"No signature was present in the subject.";
-        case qx::kSignatureBadDigest: return L"The digital signature of the object did not verify.";
-        case qx::kSignerNotOurs: return L"The subject is not trusted for the specified action.";
-        default: return L"Unkown Error";
+        case qx::kSignatureMissing: id = kIdsReasonUnsigned; break;
+        case qx::kSignatureBadDigest: id = kIdsReasonChanged; break;
+        case qx::kSignerNotOurs: id = kIdsReasonNotOurs; break;
+        default: break;
     }
+    return qx::LocalizedText(resModule, id, EnglishFallbackText(id), {}, reader);
 }
 
 void LogRefusal(const wchar_t* path, HRESULT result) {

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "framework/ResourceText.h"
+
 enum LogType : unsigned {
     LOGTYPE_ERROR = 0x02,
     LOGTYPE_EXCEPTION = 0x04,
@@ -58,8 +60,9 @@ void LogErrorText(const wchar_t* text);
 
 // Why a file of the product was refused by the check against the program's
 // signature, in words: the system's text, or ours for the check's own
-// results when the system has none.
-std::wstring RefusalReason(HRESULT result);
+// results when the system has none: English for the log, or from the
+// resource module in the person's language.
+std::wstring RefusalReason(HRESULT result, qx::TextFor reader = qx::TextFor::kLog, HMODULE resModule = nullptr);
 // The ERROR record of such a refusal: the file's path, the code in hex and
 // the reason (in pieces, as LogErrorText cuts them).
 void LogRefusal(const wchar_t* path, HRESULT result);

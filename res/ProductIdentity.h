@@ -27,10 +27,6 @@ inline constexpr wchar_t kErrorModuleFile[] = L"QXPRP4005P64.dll";
 inline constexpr wchar_t kInstallActionsFile[] = L"QXVInstallActions64.dll";
 inline constexpr wchar_t kCustomActionDataFile[] = L"CustomActionData64.dll";
 
-// Window captions of the companions.
-inline constexpr wchar_t kPadCaption[] = QX_PRODUCT_NAME L" Setup";
-inline constexpr wchar_t kErrorReportCaption[] = QX_PRODUCT_NAME;
-
 // Named objects. The UI event and the worker mutex carry the GUID; the
 // installation mutex and the log mutex are shared with earlier versions.
 inline constexpr wchar_t kUiEventName[] = L"Global\\UI-" QX_PRODUCT_GUID;
@@ -63,7 +59,22 @@ inline constexpr UINT kAppIcon = IDI_SETUP;
 inline constexpr UINT kHourglassClip = IDR_HOURGLASS_AVI;
 inline constexpr int kHourglassControl = IDC_HOURGLASS;
 
-// Strings of the resource module.
-constexpr unsigned kIdsPendingReboot = 15002;
-constexpr unsigned kIdsErrorCatalog = 15016;
-constexpr unsigned kIdsHelp = 15030;
+// Strings of the resource module "QXVSetupRES64.dll", the home of every
+// text a person reads, in each of the product's languages
+// (companions/resources/QXVSetupRES64.rc). Texts with parts are message
+// definitions with inserts (%1, %2, ...), so a translation may order them.
+constexpr unsigned kIdsPendingReboot = 15002;       // formatted without inserts, lines wrapped at 60
+constexpr unsigned kIdsErrorCatalog = 15016;        // the report for 0x800F1000, shown as it stands
+constexpr unsigned kIdsPadCaption = 15017;          // the Pad's message box
+constexpr unsigned kIdsPadNotStarted = 15018;       // %1 the launcher's path, %2 why
+constexpr unsigned kIdsPadNotSigned = 15019;        // the same for a launcher the check refused
+constexpr unsigned kIdsErrorNumber = 15020;         // %1 a code, where the system has no text for it
+constexpr unsigned kIdsErrorReportCaption = 15021;  // the error-reporting module's message box
+constexpr unsigned kIdsInstallationFailed = 15022;  // its text when the report brings none
+constexpr unsigned kIdsFileRefused = 15023;         // %1 the file, %2 the reason, %3 the code in hex
+constexpr unsigned kIdsReasonUnsigned = 15024;      // the reasons, where the system has no text
+constexpr unsigned kIdsReasonChanged = 15025;
+constexpr unsigned kIdsReasonNotOurs = 15026;
+constexpr unsigned kIdsReasonUnknown = 15027;
+constexpr unsigned kIdsAlreadyRunning = 15028;      // where the system has no text for 1618
+constexpr unsigned kIdsHelp = 15030;                // the launcher's help: its switches and exit codes

@@ -16,7 +16,9 @@
 #include "framework/FileSignature.h"
 #include "framework/Ownership.h"
 #include "framework/SystemMessage.h"
+#include "framework/ResourceText.h"
 #include "res/ProductIdentity.h"
+#include "res/ProductTexts.h"
 #include "res/Switches.h"
 
 namespace {
@@ -38,15 +40,17 @@ DWORD ShellStartError(const SHELLEXECUTEINFOW& info) {
 }
 
 DWORD ReportNotStarted(const wchar_t* launcher, DWORD error, bool refused = false) {
-    const std::wstring text = qx::SystemMessage(error);
-    std::wstring message = L"The setup could not be started:\n";
-    message += launcher;
-    message += L"\n\n";
-    if (refused) message += L"It is not signed by the publisher of this setup.\n";
+    if (g_quiet) return error;
+    // From the folder of this program, as data: it holds no code.
+    const qx::UniqueModule texts(qx::LoadResourcesBeside(nullptr, kResourceModuleFile));
     wchar_t code[16] = {};
     qx::BoundedFormat(code, 16, refused ? L"0x%08X" : L"%u", static_cast<unsigned>(error));
-    message += !text.empty() ? text : (L"Error " + std::wstring(code));
-    if (!g_quiet) MessageBoxW(nullptr, message.c_str(), kPadCaption, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+    std::wstring reason = qx::SystemMessage(error);
+    if (reason.empty()) reason = ProductText(texts.get(), kIdsErrorNumber, {code});
+    const std::wstring message =
+        ProductText(texts.get(), refused ? kIdsPadNotSigned : kIdsPadNotStarted, {launcher, reason.c_str()});
+    const std::wstring caption = ProductText(texts.get(), kIdsPadCaption);
+    MessageBoxW(nullptr, message.c_str(), caption.c_str(), MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
     return error;
 }
 

@@ -62,14 +62,8 @@ TEST_F(UserVisibleTest, ShippedErrorModuleShowsTheFailureInItsMessageBox) {
         WriteActionsScript(folder, "result=" + std::to_string(c.result) + "\n");
         Process p = Process::Start(folder + L"QXVSetup64.exe", L"CALLER=SETUP");
         ASSERT_TRUE(p.Started());
-        HWND box = nullptr;
-        ASSERT_TRUE(WaitUntil([&] {
-            for (HWND w : VisibleWindowsOf(p.Id(), L"#32770"))
-                if (WindowText(w) == kErrorBoxCaption) box = w;
-            return box != nullptr || p.Wait(0);
-        })) << "the launcher neither showed the box nor ended";
+        HWND box = WaitForBoxOf(p, kErrorBoxCaption);
         ASSERT_NE(box, nullptr) << "no message box captioned with the product's name";
-        ASSERT_TRUE(WaitUntil([&] { return !ControlText(box, 0xFFFF).empty(); }));
         EXPECT_EQ(Words(ControlText(box, 0xFFFF)), Words(c.shown));
         EXPECT_FALSE(p.Wait(0)) << "the launcher waits for the box to be answered";
         PostMessageW(box, WM_COMMAND, IDOK, 0);

@@ -4,6 +4,7 @@
 
 #include "tests/support/Files.h"
 #include "tests/support/Product.h"
+#include "tests/support/Waits.h"
 
 namespace qxtest {
 
@@ -70,6 +71,54 @@ std::vector<DWORD> Capture(const RECT& screenArea) {
     const Pixels p = CaptureFrom(screen, screenArea);
     ReleaseDC(nullptr, screen);
     return p.data;
+}
+
+bool SaveScreenshot(HWND window, const std::wstring& bmpPath) {
+    RECT area = {};
+    if (!GetWindowRect(window, &area)) return false;
+    const LONG width = area.right - area.left, height = area.bottom - area.top;
+    std::vector<DWORD> pixels;
+    // Drawn once it shows more than its background and frame.
+    const bool drawn = WaitUntil(
+        [&] {
+            pixels = Capture(area);
+            std::map<DWORD, size_t> colours;
+            for (DWORD p : pixels) ++colours[p];
+            return colours.size() > 8;
+        },
+        10000, 100);
+    if (!drawn || width <= 0 || height <= 0) return false;
+    // Rows bottom up, each padded to four bytes.
+    const DWORD rowBytes = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+    std::string bytes(sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) + rowBytes * height, '\0');
+    auto* file = reinterpret_cast<BITMAPFILEHEADER*>(bytes.data());
+    auto* info = reinterpret_cast<BITMAPINFOHEADER*>(bytes.data() + sizeof(BITMAPFILEHEADER));
+    file->bfType = 0x4D42;   // "BM"
+    file->bfSize = static_cast<DWORD>(bytes.size());
+    file->bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
+    *info = {sizeof(BITMAPINFOHEADER), width, height, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+    for (LONG y = 0; y < height; ++y) {
+        char* row = bytes.data() + file->bfOffBits + rowBytes * static_cast<DWORD>(height - 1 - y);
+        for (LONG x = 0; x < width; ++x) {
+            const DWORD p = pixels[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)];
+            row[x * 3] = static_cast<char>(p & 0xFF);
+            row[x * 3 + 1] = static_cast<char>((p >> 8) & 0xFF);
+            row[x * 3 + 2] = static_cast<char>((p >> 16) & 0xFF);
+        }
+    }
+    return PutFile(bmpPath, bytes);
+}
+
+HWND WaitForBoxOf(Process& process, const std::wstring& caption, DWORD timeoutMs) {
+    HWND box = nullptr;
+    WaitUntil(
+        [&] {
+            for (HWND w : VisibleWindowsOf(process.Id(), L"#32770"))
+                if (WindowText(w) == caption && !ControlText(w, 0xFFFF).empty()) box = w;
+            return box != nullptr || process.Ended();
+        },
+        timeoutMs);
+    return box;
 }
 
 HWND WaitForWindow(const wchar_t* windowClass, const wchar_t* caption, DWORD timeoutMs) {

@@ -20,6 +20,9 @@ HWND FindProcessWindow(DWORD processId, const wchar_t* windowClass);
 // sawWindow tells whether any window of it was ever visible.
 bool WaitWatchingWindows(Process& process, DWORD timeoutMs, bool& sawWindow);
 std::wstring ControlText(HWND dialog, int id);
+// A visible message box of the process with that caption, once its text is
+// in; null when the process ended first or none came in time.
+HWND WaitForBoxOf(Process& process, const std::wstring& caption, DWORD timeoutMs = 60000);
 // Clicks a button of a dialog until the dialog is gone: a dialog found the
 // moment it is created may not act on the first click yet.
 bool PressUntilGone(HWND dialog, int buttonId, DWORD timeoutMs = 20000);
@@ -44,6 +47,9 @@ struct Pixels {
 };
 Pixels Capture(HWND window);
 std::vector<DWORD> Capture(const RECT& screenArea);
+// A window as the screen shows it, frame included, saved as a 24-bit BMP
+// file once it is drawn; false when it could not be.
+bool SaveScreenshot(HWND window, const std::wstring& bmpPath);
 
 // What a launcher showed and how it ended.
 struct Outcome {

@@ -25,7 +25,9 @@ inline constexpr wchar_t kCommonAppDataValue[] = L"Common AppData", kCommonAppDa
 // it prefer a planted DLL over Wine's own writes its DllOverrides here.
 inline constexpr wchar_t kLauncherAppDefaultsKey[] = L"Software\\Wine\\AppDefaults\\QXVSetup64.exe";
 
-// Captions: the launcher's message boxes and the installer's disc prompt.
+// Captions: the launcher's message boxes, the Pad's in English, and the
+// installer's disc prompt.
 inline constexpr wchar_t kLauncherCaption[] = L"QXVSetup64", kDiscPromptCaption[] = L"Files Needed";
+inline constexpr wchar_t kPadCaption[] = L"QX Prism P4000 Series Setup";
 
 }  // namespace qxtest

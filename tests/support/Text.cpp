@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "framework/Ownership.h"
+#include "framework/ResourceText.h"
 
 namespace qxtest {
 
@@ -46,6 +47,31 @@ std::wstring ResourceString(const std::wstring& module, UINT id) {
     const wchar_t* text = nullptr;
     const int n = resources ? LoadStringW(resources.get(), id, reinterpret_cast<LPWSTR>(&text), 0) : 0;
     return n > 0 ? std::wstring(text, static_cast<size_t>(n)) : L"";
+}
+
+bool CopyModuleWithString(const std::wstring& from, const std::wstring& to, UINT id, LANGID language,
+                          const std::wstring& text) {
+    if (!CopyFileW(from.c_str(), to.c_str(), FALSE)) return false;
+    // Strings live in blocks of sixteen, each a count and its characters.
+    const UINT first = id / 16 * 16;
+    std::vector<std::wstring> strings(16);
+    {
+        const qx::UniqueModule module(
+            LoadLibraryExW(to.c_str(), nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE | LOAD_LIBRARY_AS_DATAFILE));
+        if (!module) return false;
+        for (UINT i = 0; i < 16; ++i) strings[i] = qx::ResourceString(module.get(), first + i, language);
+    }
+    strings[id - first] = text;
+    std::vector<WORD> block;
+    for (const std::wstring& s : strings) {
+        block.push_back(static_cast<WORD>(s.size()));
+        block.insert(block.end(), s.begin(), s.end());
+    }
+    HANDLE update = BeginUpdateResourceW(to.c_str(), FALSE);
+    if (!update) return false;
+    const bool updated = UpdateResourceW(update, RT_STRING, MAKEINTRESOURCEW(id / 16 + 1), language, block.data(),
+                                         static_cast<DWORD>(block.size() * sizeof(WORD)));
+    return EndUpdateResourceW(update, !updated) && updated;
 }
 
 bool Contains(const std::vector<std::string>& texts, const std::string& text) {

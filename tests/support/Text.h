@@ -20,6 +20,11 @@ std::wstring SystemText(DWORD code);
 // A string of a module's string table, the module mapped for its resources
 // only; empty when there is none.
 std::wstring ResourceString(const std::wstring& module, UINT id);
+// A copy of the module at to whose string id in language is text (empty:
+// the string taken out), the other strings of its block kept, made with
+// the system's resource update. False when it cannot be made.
+bool CopyModuleWithString(const std::wstring& from, const std::wstring& to, UINT id, LANGID language,
+                          const std::wstring& text);
 
 bool Contains(const std::vector<std::string>& texts, const std::string& text);
 // How often part occurs in text, not overlapping.

@@ -20,33 +20,15 @@ using qxtest::Narrow;
 using qxtest::ReadBytes;
 using qxtest::SystemText;
 
-// A copy of the shipped resource module whose string 15016 is text, made
-// with the system's resource update, at path; null when it cannot be made.
+// A copy of the shipped resource module whose English string 15016 is
+// text, at path; null when it cannot be made.
 HMODULE ResourceModuleWithCatalogText(const std::wstring& path, const std::wstring& text) {
     wchar_t shipped[MAX_PATH] = {};
     if (!SearchPathW(nullptr, L"QXVSetupRES64.dll", nullptr, MAX_PATH, shipped, nullptr) ||
-        !CopyFileW(shipped, path.c_str(), FALSE))
+        !qxtest::CopyModuleWithString(shipped, path, 15016, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), text))
         return nullptr;
-    // Strings live in blocks of sixteen, each a count and its characters:
-    // 15016 is the ninth of block 939.
-    std::vector<WORD> block;
-    for (int i = 0; i < 16; ++i) {
-        if (i != 15016 % 16) {
-            block.push_back(0);
-            continue;
-        }
-        block.push_back(static_cast<WORD>(text.size()));
-        block.insert(block.end(), text.begin(), text.end());
-    }
-    HANDLE update = BeginUpdateResourceW(path.c_str(), FALSE);
-    if (!update) return nullptr;
-    const WORD english = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
-    const bool updated = UpdateResourceW(update, RT_STRING, MAKEINTRESOURCEW(15016 / 16 + 1), english, block.data(),
-                                         static_cast<DWORD>(block.size() * sizeof(WORD)));
-    if (!EndUpdateResourceW(update, !updated) || !updated) return nullptr;
     return LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE | LOAD_LIBRARY_AS_DATAFILE);
 }
-
 
 class ErrorReportingTest : public ::testing::Test {
 protected:
