@@ -22,6 +22,12 @@ CSetupApp::CSetupApp() = default;
 
 CSetupApp::~CSetupApp() = default;
 
+int CSetupApp::ExitInstance() {
+    // Not while the checks or the installer's binding are under way.
+    WaitForFirstTickPreparation(10000);
+    return static_cast<int>(RefusalCode() != S_OK ? RefusalCode() : m_dwExitCode);
+}
+
 BOOL CSetupApp::InitInstance() {
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES};
     InitCommonControlsEx(&controls);

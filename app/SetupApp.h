@@ -20,7 +20,7 @@ public:
     BOOL InitInstance() override;
     // The process's exit code: what happened, for whoever started it.
     // A refused file of the product ends the run with the check's result.
-    int ExitInstance() override { return static_cast<int>(RefusalCode() != S_OK ? RefusalCode() : m_dwExitCode); }
+    int ExitInstance() override;
 
     wchar_t m_szLogFile[MAX_PATH] = {};   // the installation log's full path
     HMODULE m_hResModule = nullptr;       // "QXVSetupRES64.dll", possibly null

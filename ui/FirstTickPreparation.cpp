@@ -51,10 +51,23 @@ DWORD WINAPI ReadPackageProc(void*) {
 
 }  // namespace
 
+// Kept so that the process does not end while they are inside the crypto
+// or installer libraries (Wine left another launcher's check hanging when
+// one ended so).
+qx::UniqueHandle g_threads[2];
+
 void PrepareFirstTickInBackground(bool readPackage) {
-    // Not waited for: each user of what the threads make waits on that alone.
-    qx::UniqueHandle checks(CreateThread(nullptr, 0, CheckModulesProc, nullptr, 0, nullptr));
-    qx::UniqueHandle package(CreateThread(nullptr, 0, readPackage ? ReadPackageProc : BindMsiProc, nullptr, 0, nullptr));
+    // Not waited for here: each user of what the threads make waits on that alone.
+    g_threads[0].reset(CreateThread(nullptr, 0, CheckModulesProc, nullptr, 0, nullptr));
+    g_threads[1].reset(CreateThread(nullptr, 0, readPackage ? ReadPackageProc : BindMsiProc, nullptr, 0, nullptr));
+}
+
+void WaitForFirstTickPreparation(DWORD timeoutMs) {
+    HANDLE threads[2];
+    DWORD n = 0;
+    for (const auto& t : g_threads)
+        if (t) threads[n++] = t.get();
+    if (n) WaitForMultipleObjects(n, threads, TRUE, timeoutMs);
 }
 
 PreparedPackage TakePreparedPackage(const wchar_t* path) {

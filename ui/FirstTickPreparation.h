@@ -15,6 +15,9 @@
 // when a thread cannot be started, its part is done at first use as before.
 // readPackage false: the package is neither checked nor read ahead.
 void PrepareFirstTickInBackground(bool readPackage = true);
+// Waits, at most timeoutMs, for both threads to end: the process ends only
+// after them.
+void WaitForFirstTickPreparation(DWORD timeoutMs);
 
 // The package at path, checked against the program's signature and held,
 // and its product information when it was read ahead for that same path
