@@ -102,23 +102,25 @@ void CopyOneFile(const wchar_t* source, const std::wstring& destination) {
     qx::RemoveEntryAt(fresh, false);
 }
 
-// Whether the file at copy (opened without following a link, and checked to
-// be itself) holds the same bytes as the one at original.
-bool SameFile(const std::wstring& original, const std::wstring& copy) {
-    qx::UniqueHandle held;
+// The file at copy, opened for reading without following a link and checked
+// to be itself, a file; false when it is not.
+bool OpenCopy(const std::wstring& copy, qx::UniqueHandle& held) {
     std::wstring finalPath;
     bool isFolder = true;
-    if (qx::OpenChecked(copy, FILE_READ_DATA, held, finalPath, &isFolder) != qx::EntryCheck::kItself || isFolder)
-        return false;
+    return qx::OpenChecked(copy, FILE_READ_DATA, held, finalPath, &isFolder) == qx::EntryCheck::kItself && !isFolder;
+}
+
+// Whether the held copy holds the same bytes as the file at original.
+bool SameContent(const std::wstring& original, HANDLE copy) {
     qx::UniqueHandle from(CreateFileW(original.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     LARGE_INTEGER a = {}, b = {};
-    if (!from || !GetFileSizeEx(from.get(), &a) || !GetFileSizeEx(held.get(), &b) || a.QuadPart != b.QuadPart)
+    if (!from || !GetFileSizeEx(from.get(), &a) || !GetFileSizeEx(copy, &b) || a.QuadPart != b.QuadPart)
         return false;
     std::vector<char> x(64 * 1024), y(64 * 1024);
     for (;;) {
         DWORD nx = 0, ny = 0;
         if (!ReadFile(from.get(), x.data(), static_cast<DWORD>(x.size()), &nx, nullptr) ||
-            !ReadFile(held.get(), y.data(), static_cast<DWORD>(y.size()), &ny, nullptr) || nx != ny)
+            !ReadFile(copy, y.data(), static_cast<DWORD>(y.size()), &ny, nullptr) || nx != ny)
             return false;
         if (nx == 0) return true;
         if (memcmp(x.data(), y.data(), nx) != 0) return false;
@@ -195,12 +197,9 @@ bool CacheIsWhole(const wchar_t* source, const wchar_t* folder, std::wstring* la
     std::wstring missing;
     for (size_t i = 0; i < kResumeFileCount; ++i) {
         wchar_t copy[MAX_PATH], original[MAX_PATH];
-        bool present = JoinPath(copy, folder, kResumeFiles[i]);
-        if (present && source) {
-            present = JoinPath(original, source, kResumeFiles[i]) && SameFile(original, copy);
-        } else if (present) {
-            present = SameFile(copy, copy);
-        }
+        qx::UniqueHandle held;
+        const bool present = JoinPath(copy, folder, kResumeFiles[i]) && OpenCopy(copy, held) &&
+                             (!source || (JoinPath(original, source, kResumeFiles[i]) && SameContent(original, held.get())));
         if (!present) missing += (missing.empty() ? L"" : L", ") + std::wstring(kResumeFiles[i]);
     }
     if (lacking) *lacking = missing;
