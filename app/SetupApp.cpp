@@ -14,6 +14,8 @@
 #include "diag/LogSetup.h"
 #include "diag/Logger.h"
 #include "framework/ResourceText.h"
+#include "framework/SessionVisibility.h"
+#include "app/RestartChoice.h"
 #include "ui/FirstTickPreparation.h"
 #include "ui/SetupDlg.h"
 #include "worker/RunOnce.h"
@@ -34,7 +36,13 @@ BOOL CSetupApp::InitInstance() {
 
     const std::wstring tail = m_lpCmdLine ? m_lpCmdLine : L"";
     const Switches switches = ReadSwitches(tail.c_str());
-    m_bQuiet = switches.quiet;
+    // Where nobody can see a window, nobody can answer one: such a run is
+    // a quiet one, the installer's own window included.
+    m_bUnseen = !qx::PersonCanSeeWindows();
+    m_bQuiet = switches.quiet || m_bUnseen;
+    m_sModuleArguments = tail;
+    if (m_bUnseen && !switches.quiet)
+        m_sModuleArguments += m_sModuleArguments.empty() ? kSwitchQuiet : std::wstring(L" ") + kSwitchQuiet;
     m_bNoRestart = switches.noRestart;
     m_bUninstall = switches.uninstall;
     // The checks of the product's files, the installer's binding and the
@@ -57,6 +65,7 @@ BOOL CSetupApp::InitInstance() {
     for (wchar_t& c : m_szLogFile) c = L'\0';
     const std::wstring logRefused = InitializeLog(m_szLogFile, switches.logFile.c_str());
     LogTrace(L"Inside QXVSetup.exe");
+    if (m_bUnseen) LogTrace(L"No one can see this session: running quiet");
 
     // Nothing is installed for a command line that is not understood, nor
     // with a log that cannot be written where it was asked for.
@@ -111,8 +120,10 @@ BOOL CSetupApp::InitInstance() {
         CSetupDlg dialog;
         m_pMainWnd = &dialog;
         dialog.DoModal();
-        LogTrace(L"Exiting QXVSetup.exe");
         m_pMainWnd = nullptr;
     }
+    // The hourglass is gone: only now is a person asked about a restart.
+    if (m_bRestartDue) RestartWhenAllowed();
+    LogTrace(L"Exiting QXVSetup.exe");
     return FALSE;
 }

@@ -24,10 +24,17 @@ public:
 
     wchar_t m_szLogFile[MAX_PATH] = {};   // the installation log's full path
     HMODULE m_hResModule = nullptr;       // "QXVSetupRES64.dll", possibly null
-    bool m_bQuiet = false;                // "QUIET=YES", /quiet: no window at all
+    bool m_bQuiet = false;                // "QUIET=YES", /quiet, or nobody can see: no window at all
+    bool m_bUnseen = false;               // nobody can see this session's windows (session 0, a hidden station)
     bool m_bNoRestart = false;            // "NORESTART=YES", /norestart: the caller restarts
     bool m_bUninstall = false;            // "UNINSTALL=YES", /uninstall: the product is removed
     std::wstring m_sRequestedLog;         // "/log <file>": where the caller asked for the log
+    // The argument tail the install-actions module gets: the launcher's own,
+    // with the quiet switch added where nobody can see the installer's window.
+    std::wstring m_sModuleArguments;
+    // Set by the worker: the installation needs a restart to finish and the
+    // caller did not keep it for itself. Asked for once the setup window is gone.
+    bool m_bRestartDue = false;
     // 0 for a start forwarded to the Pad or the help; 87 for a switch not
     // understood or a log file that cannot be used; 350 or 1618 for a refusal; the
     // code reported when the package cannot be read; otherwise the

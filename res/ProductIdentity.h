@@ -78,3 +78,4 @@ constexpr unsigned kIdsReasonNotOurs = 15026;
 constexpr unsigned kIdsReasonUnknown = 15027;
 constexpr unsigned kIdsAlreadyRunning = 15028;      // where the system has no text for 1618
 constexpr unsigned kIdsHelp = 15030;                // the launcher's help: its switches and exit codes
+constexpr unsigned kIdsRestartQuestion = 15031;     // %1 the product: restart now? (Yes, No)

@@ -42,6 +42,8 @@ inline constexpr EnglishFallback kEnglishFallbacks[] = {
      L"help.%n%nExit codes: 0 done; 3010 done, restart needed; 1641 restart started; 1602 cancelled; 1603 failed; "
      L"1604 suspended, restart needed and no resume; 1605 not installed; 1618 another installation runs; 350 a "
      L"restart is pending; 87 a switch is not known or lacks its value."},
+    {kIdsRestartQuestion, L"The setup of %1 needs a restart of Windows to finish.%n%nRestart now? Open programs are "
+                          L"asked to save their work first.%nChoose No to restart later yourself."},
 };
 
 // ENGLISH FALLBACK ONLY, of string 15002: the shorter text a launcher

@@ -79,7 +79,7 @@ UINT MSIThreadProc(LPVOID param) {
         CacheInstallSource(manufacturer, productName, productCode, cached);
     }
 
-    const wchar_t* commandLine = theApp.m_lpCmdLine ? theApp.m_lpCmdLine : L"";
+    const wchar_t* commandLine = theApp.m_sModuleArguments.c_str();
     LogTrace(L"calling DoInstallActions: %s", commandLine);
     bool resumeArmed = false;
     try {
@@ -126,11 +126,13 @@ UINT MSIThreadProc(LPVOID param) {
                     ReportError(InstallErrorException(kExitResumeNotArmed));
                 }
                 // Asked not to: the caller restarts, and the RunOnce entry
-                // resumes the installation then.
+                // resumes the installation then. Otherwise the restart is
+                // asked for once the setup window is gone (a person first
+                // says whether now).
                 if (theApp.m_bNoRestart) {
                     LogTrace(L"Restart left to the caller (NORESTART=YES)");
                 } else {
-                    RebootSystemNow();
+                    theApp.m_bRestartDue = true;
                 }
                 break;
             default:

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "res/ProductIdentity.h"
+#include "diag/ErrorReporting.h"
 #include "diag/Logger.h"
 #include "framework/BoundedText.h"
 #include "framework/Ownership.h"
@@ -46,11 +47,11 @@ bool SetRunOnceEntry(const wchar_t* cacheFolder, bool quiet, const wchar_t* logF
     return written;
 }
 
-void RebootSystemNow() {
+bool RebootSystemNow(const RestartCalls& calls) {
     LogTrace(L"In RebootSystemNow");
     qx::UniqueHandle token;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put()))
-        return;
+        return false;
     TOKEN_PRIVILEGES privileges = {};
     LookupPrivilegeValueW(nullptr, SE_SHUTDOWN_NAME, &privileges.Privileges[0].Luid);
     privileges.PrivilegeCount = 1;
@@ -59,11 +60,22 @@ void RebootSystemNow() {
     AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr);
     // Also ERROR_NOT_ALL_ASSIGNED when the privilege could not be enabled.
     const DWORD error = GetLastError();
-    if (error != ERROR_SUCCESS) return;
-    if (ExitWindowsEx(EWX_REBOOT | EWX_FORCE, SHTDN_REASON_FLAG_PLANNED |
-                                               SHTDN_REASON_MAJOR_OPERATINGSYSTEM |
-                                               SHTDN_REASON_MINOR_UPGRADE))
-        LogTrace(L"Exiting RebootSystemNow");
+    if (error != ERROR_SUCCESS) return false;
+    // Never forced: a forced restart ends programs without asking them, and
+    // a person's unsaved work in them is lost.
+    constexpr DWORD reason = SHTDN_REASON_FLAG_PLANNED | SHTDN_REASON_MAJOR_OPERATINGSYSTEM | SHTDN_REASON_MINOR_UPGRADE;
+    for (int attempt = 0;; ++attempt) {
+        if (calls.exitWindows(kRestartFlags, reason)) {
+            LogTrace(L"Exiting RebootSystemNow");
+            return true;
+        }
+        const DWORD refused = GetLastError();
+        if ((refused != ERROR_MACHINE_LOCKED && refused != ERROR_NOT_READY) || attempt == kRestartRetries) {
+            LogSystemError(refused);
+            return false;
+        }
+        calls.pause(1000);
+    }
 }
 
 void RemoveRunOnceEntry() {

@@ -24,8 +24,24 @@ constexpr size_t kResumeCommandWithLogCapacity = 2 * MAX_PATH + 48;
 // was written.
 bool SetRunOnceEntry(const wchar_t* cacheFolder, bool quiet = false, const wchar_t* logFile = nullptr);
 
-// Enables the shutdown privilege and asks for a forced restart.
-void RebootSystemNow();
+// The system calls behind a restart request, so a test can stand in for them.
+struct RestartCalls {
+    BOOL(WINAPI* exitWindows)(UINT flags, DWORD reason) = ExitWindowsEx;
+    void(WINAPI* pause)(DWORD milliseconds) = Sleep;
+};
+
+// How a restart is asked for: every program is asked first and may save its
+// work or refuse; only a program that does not answer (hung) is ended.
+inline constexpr UINT kRestartFlags = EWX_REBOOT | EWX_FORCEIFHUNG;
+// A request the system refuses for now (the machine is locked, or not ready
+// to shut down) is made again this many times, a second apart.
+inline constexpr int kRestartRetries = 10;
+
+// Enables the shutdown privilege and asks for a restart. True when the
+// system took the request; whether the restart then happens is up to the
+// programs asked (one that declines keeps it from happening, and the
+// RunOnce entry waits for whichever restart comes next).
+bool RebootSystemNow(const RestartCalls& calls = RestartCalls());
 
 // Deletes the product's Run value, if there is one.
 void RemoveRunOnceEntry();

@@ -1,8 +1,8 @@
 // "Setup.exe": the product's outer setup program. Starts the launcher from
 // its own folder as its caller, with its own arguments after "CALLER=SETUP",
 // waits for it and ends with its exit code. When the launcher cannot be
-// started at all it says so (not in a quiet run, where nobody would click
-// the box away) and ends with the error as its exit code. It runs with
+// started at all it says so (not in a quiet run, nor where nobody can see
+// the session, since nobody would click the box away) and ends with the error as its exit code. It runs with
 // administrator rights, so a launcher that is not signed as the Pad is
 // (checked when the Pad itself is signed) is never started.
 #include <windows.h>
@@ -17,6 +17,7 @@
 #include "framework/Ownership.h"
 #include "framework/SystemMessage.h"
 #include "framework/ResourceText.h"
+#include "framework/SessionVisibility.h"
 #include "res/ProductIdentity.h"
 #include "res/ProductTexts.h"
 #include "res/Switches.h"
@@ -61,8 +62,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR arguments, int) {
     qx::LimitDllSearchToSystemFolder();
 
     const std::wstring tail = arguments ? arguments : L"";
-    // The launcher reads the same switches, in either form, from what is passed on.
-    g_quiet = ReadSwitches(tail.c_str()).quiet;
+    // The launcher reads the same switches, in either form, from what is
+    // passed on. Where nobody can see a box, nobody can click it away.
+    g_quiet = ReadSwitches(tail.c_str()).quiet || !qx::PersonCanSeeWindows();
     const std::wstring parameters = tail.empty() ? std::wstring(kSwitchCallerSetup) : std::wstring(kSwitchCallerSetup) + L" " + tail;
     wchar_t path[MAX_PATH] = {};
     DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 
+#include "tests/support/Desktop.h"
 #include "tests/support/Waits.h"
 
 namespace qxtest {
@@ -110,29 +111,42 @@ TEST_F(RestartRequestTest, WithoutAUsableCacheTheRestartIsLeftToTheCallerWithNoR
     }
 }
 
-TEST_F(RestartRequestTest, WithoutTheShutdownPrivilegeTheMachineStaysUpAndTheResumeStands) {
-    for (const int result : {3010, 3011}) {
-        SCOPED_TRACE("result " + std::to_string(result));
+// A person is asked before the restart. The launcher runs without the
+// shutdown privilege, so a yes cannot restart the prefix this test runs in:
+// it shows as a request that was made and refused.
+TEST_F(RestartRequestTest, APersonIsAskedFirstAndTheResumeStandsEitherWay) {
+    struct Case {
+        int result;
+        int answer;
+    };
+    for (const Case c : {Case{3010, IDNO}, Case{3011, IDNO}, Case{3010, IDYES}}) {
+        SCOPED_TRACE("result " + std::to_string(c.result) + (c.answer == IDYES ? ", yes" : ", no"));
         ClearLogs();
         RemoveCache();
         DeleteValue(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue);
         const std::wstring folder = MakeLauncherFolder(folder_, kInstallScenario);
-        WriteActionsScript(folder, "result=" + std::to_string(result) + "\n");
+        WriteActionsScript(folder, "result=" + std::to_string(c.result) + "\n");
         LimitedLauncher launcher = StartWithoutShutdownPrivilege(folder + L"QXVSetup64.exe", L"CALLER=SETUP");
         ASSERT_TRUE(launcher.process) << "could not start a launcher without the shutdown privilege";
         ResumeThread(launcher.thread.get());
+        const HWND box = WaitForWindow(L"#32770", L"QX Prism P4000 Series Setup", kHangGuardMs);
+        ASSERT_NE(box, nullptr) << "no restart question";
+        EXPECT_NE(WindowText(GetDlgItem(box, 0xFFFF)).find(L"needs a restart of Windows to finish"), std::wstring::npos);
+        EXPECT_EQ(FindWindowW(nullptr, L"QXVSetup64"), nullptr) << "the hourglass is gone before the question";
+        EXPECT_TRUE(PressUntilGone(box, c.answer));
         ASSERT_EQ(WaitForSingleObject(launcher.process.get(), kHangGuardMs), WAIT_OBJECT_0)
             << "the launcher did not end";
         // This test still runs: the prefix was not restarted.
         DWORD code = STILL_ACTIVE;
         GetExitCodeProcess(launcher.process.get(), &code);
-        EXPECT_EQ(code, static_cast<DWORD>(result)) << "the caller is told a restart is needed";
+        EXPECT_EQ(code, static_cast<DWORD>(c.result)) << "the caller is told a restart is needed";
 
         EXPECT_EQ(RecordLines(folder + L"actions-record.txt").size(), 1u) << "the installation ran";
         const auto texts = LogTexts("TRACE");
         EXPECT_TRUE(Contains(texts, "Reboot required"));
-        EXPECT_TRUE(Contains(texts, "In RebootSystemNow")) << "a restart was asked for";
-        EXPECT_FALSE(Contains(texts, "Exiting RebootSystemNow")) << "and not made";
+        EXPECT_EQ(Contains(texts, "Restart left to the person"), c.answer == IDNO);
+        EXPECT_EQ(Contains(texts, "In RebootSystemNow"), c.answer == IDYES) << "a restart asked for only on a yes";
+        EXPECT_FALSE(Contains(texts, "Exiting RebootSystemNow")) << "and none made";
         // Whoever restarts the machine next resumes the installation.
         wchar_t command[MAX_PATH] = {};
         DWORD bytes = sizeof command;
@@ -141,6 +155,32 @@ TEST_F(RestartRequestTest, WithoutTheShutdownPrivilegeTheMachineStaysUpAndTheRes
         EXPECT_EQ(std::wstring(command), L"\"" + CacheFolder() + L"QXVSetup64.exe\" AFTERREBOOT=YES CALLER=SETUP");
         EXPECT_TRUE(FileExists(CacheFolder() + L"QXVSetup64.exe")) << "the cache stays for the resume";
     }
+}
+
+// A quiet run restarts without asking, but every other program is asked:
+// one holding work it will not give up keeps running, the machine stays up,
+// and the resume waits for the next restart.
+TEST_F(RestartRequestTest, AProgramThatDeclinesKeepsRunningAndTheResumeStands) {
+    RemoveCache();
+    const std::wstring record = folder_ + L"person-record.txt";
+    const std::wstring folder = MakeLauncherFolder(folder_, kInstallScenario);
+    WriteActionsScript(folder, "result=3010\n");
+    Process person = Process::Start(DoublesDir() + L"person\\Person.exe", L"\"" + record + L"\" refuse");
+    ASSERT_TRUE(person.Started());
+    ASSERT_TRUE(WaitUntil([&] { return ReadUtf8(record).find(L"ready") != std::wstring::npos; }));
+
+    Process launcher = Process::Start(folder + kLauncherFile64, L"CALLER=SETUP QUIET=YES");
+    ASSERT_TRUE(launcher.Started());
+    ASSERT_TRUE(launcher.Wait(kHangGuardMs)) << "the launcher did not end";
+    EXPECT_EQ(launcher.ExitCode(), 3010u) << "the caller still knows a restart is needed";
+    EXPECT_TRUE(Contains(LogTexts("TRACE"), "Exiting RebootSystemNow")) << "the restart was asked for";
+    ASSERT_TRUE(WaitUntil([&] { return ReadUtf8(record).find(L"refused") != std::wstring::npos; }))
+        << "the program with unsaved work was never asked";
+    // The system's shutdown has given up once nothing of it runs any more.
+    EXPECT_TRUE(WaitUntilNoneRuns(L"C:\\windows\\system32\\wineboot.exe"));
+    EXPECT_FALSE(person.Ended()) << "its work is still there";
+    EXPECT_TRUE(ValueExists(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue)) << "the resume waits for the next restart";
+    EXPECT_TRUE(FileExists(CacheFolder() + kLauncherFile64));
 }
 
 // A restart with a whole cache arms the resume; a resumed run whose cache

@@ -40,6 +40,20 @@ std::vector<wchar_t> EnvironmentBlock(const std::map<std::wstring, std::wstring>
 
 }  // namespace
 
+std::wstring UnseenDesktop() {
+    static const std::wstring made = [] {
+        // Kept open for the whole test program: the desktop lives as long as a handle to it.
+        static HWINSTA station = CreateWindowStationW(L"QxTestUnseen", 0, WINSTA_ALL_ACCESS, nullptr);
+        static HDESK desktop = nullptr;
+        HWINSTA own = GetProcessWindowStation();
+        if (!station || !SetProcessWindowStation(station)) return std::wstring();
+        desktop = CreateDesktopW(L"Default", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+        SetProcessWindowStation(own);
+        return desktop ? std::wstring(L"QxTestUnseen\\Default") : std::wstring();
+    }();
+    return made;
+}
+
 Process& Process::operator=(Process&& other) noexcept {
     if (this != &other) {
         Kill();
@@ -69,6 +83,8 @@ Process Process::Start(const std::wstring& program, const StartOptions& options)
 
     STARTUPINFOW si = {};
     si.cb = sizeof si;
+    std::wstring desktop = options.desktop;
+    if (!desktop.empty()) si.lpDesktop = desktop.data();
     qx::UniqueHandle output;
     if (!options.outputFile.empty()) {
         SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};

@@ -18,7 +18,13 @@ struct StartOptions {
     std::map<std::wstring, std::wstring> environment;   // variables to set (empty value: remove)
     bool suspended = false;
     std::wstring outputFile;                            // receives the program's stdout and stderr
+    std::wstring desktop;                               // "station\\desktop"; empty: the driver's
 };
+
+// A desktop of a window station that is not visible, as a service or a
+// device installation's co-installer has in session 0: nobody sees or
+// answers a window there. Made once per test program; "" when it could not be.
+std::wstring UnseenDesktop();
 
 class Process {
 public:

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "diag/Logger.h"
 #include "res/ProductIdentity.h"
@@ -94,6 +95,53 @@ TEST_F(RunOnceRegistryTest, RemoveDeletesOnlyTheRunValue) {
     ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_SET_VALUE, &k), 0);
     RegDeleteValueW(k, L"Another Product");
     RegCloseKey(k);
+}
+
+
+// The restart request, with the system's call stood in for: what it is
+// asked with, and how often, for each answer the system may give.
+namespace restart {
+std::vector<UINT> g_flags;
+std::vector<DWORD> g_answers;   // one per call: 0 takes the request, else the error
+int g_pauses = 0;
+BOOL WINAPI Answer(UINT flags, DWORD) {
+    const size_t call = g_flags.size();
+    g_flags.push_back(flags);
+    const DWORD error = call < g_answers.size() ? g_answers[call] : g_answers.back();
+    SetLastError(error);
+    return error == 0;
+}
+void WINAPI Pause(DWORD) { ++g_pauses; }
+}  // namespace restart
+
+TEST(RestartRequest, AsksEveryProgramAndRetriesOnlyWhileTheMachineIsNotReady) {
+    struct Case {
+        std::vector<DWORD> answers;
+        bool taken;
+        size_t calls;
+    };
+    const DWORD locked = ERROR_MACHINE_LOCKED, notReady = ERROR_NOT_READY;
+    const Case cases[] = {
+        {{0}, true, 1},
+        {{locked, notReady, 0}, true, 3},
+        {{ERROR_ACCESS_DENIED}, false, 1},                       // refused for good: no retry
+        {{locked}, false, static_cast<size_t>(kRestartRetries) + 1},   // never ready: gives up
+    };
+    for (const Case& c : cases) {
+        restart::g_flags.clear();
+        restart::g_answers = c.answers;
+        restart::g_pauses = 0;
+        RestartCalls calls;
+        calls.exitWindows = restart::Answer;
+        calls.pause = restart::Pause;
+        EXPECT_EQ(RebootSystemNow(calls), c.taken);
+        ASSERT_EQ(restart::g_flags.size(), c.calls);
+        EXPECT_EQ(restart::g_pauses, static_cast<int>(c.calls) - 1) << "a pause before each retry";
+        for (UINT flags : restart::g_flags) {
+            EXPECT_EQ(flags & EWX_FORCE, 0u) << "never forced: programs would lose their work";
+            EXPECT_EQ(flags, static_cast<UINT>(EWX_REBOOT | EWX_FORCEIFHUNG));
+        }
+    }
 }
 
 }  // namespace

@@ -1,0 +1,24 @@
+#include "app/RestartChoice.h"
+
+#include <string>
+
+#include "app/SetupApp.h"
+#include "diag/Logger.h"
+#include "res/ProductIdentity.h"
+#include "res/ProductTexts.h"
+#include "worker/RunOnce.h"
+
+void RestartWhenAllowed() {
+    if (!theApp.m_bQuiet) {
+        const std::wstring question = ProductText(theApp.m_hResModule, kIdsRestartQuestion, {kProductName});
+        const std::wstring caption = ProductText(theApp.m_hResModule, kIdsPadCaption);
+        // A box that could not be shown counts as a no: nothing restarts
+        // that nobody agreed to.
+        if (MessageBoxW(nullptr, question.c_str(), caption.c_str(), MB_YESNO | MB_ICONQUESTION | MB_SETFOREGROUND) !=
+            IDYES) {
+            LogTrace(L"Restart left to the person");
+            return;
+        }
+    }
+    RebootSystemNow();
+}
