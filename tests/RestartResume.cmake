@@ -29,6 +29,11 @@ if(QUIET)
   # The restart the deployment tool schedules.
   wine(wineboot -r)
 else()
+  # A person at the desktop with unsaved work in another program: asked
+  # before the restart, it saves; it also answers the launcher's restart
+  # question with yes. The restart ends it, as it ends everything else.
+  set(person_record "${folder}/person-record.txt")
+  qx_start_person("${person_record}" "C:\\qxtest\\restart-${RESULT}\\person-record.txt")
   wine("C:\\qxtest\\restart-${RESULT}\\QXVSetup64.exe" CALLER=SETUP)
 endif()
 # The resumed run has ended once its log holds its last line and its
@@ -48,6 +53,10 @@ endfunction()
 qx_wait_for_end(resumed_run_logged resumed_done)
 if(NOT resumed_done)
   message(FATAL_ERROR "the resumed launcher did not run to its end within two minutes")
+endif()
+
+if(NOT QUIET)
+  qx_person_saved("${person_record}")
 endif()
 
 set(record "${folder}/actions-record.txt")

@@ -22,7 +22,9 @@ file(COPY_FILE "${BUILD_DIR}/tests/fixtures/PreviewProduct.msi" "${folder}/QXPRP
 file(COPY_FILE "${BUILD_DIR}/tests/doubles/pad/Setup.exe" "${folder}/marker/Setup.exe")
 wine(reg add "${run_once}" /v "${marker_value}" /d "C:\\qxtest\\${name}\\marker\\Setup.exe" /f)
 
-# The run ends in the restart, which runs the machine's RunOnce entries.
+# The run ends in the restart the person agrees to, which runs the
+# machine's RunOnce entries.
+qx_start_person("${folder}/person-record.txt" "C:\\qxtest\\${name}\\person-record.txt")
 wine("C:\\qxtest\\${name}\\QXVSetup64.exe" CALLER=SETUP)
 function(marker_ran out)
   if(EXISTS "${folder}/marker/pad-record.txt")
@@ -36,6 +38,8 @@ if(NOT restarted)
   wine(reg delete "${run_once}" /v "${marker_value}" /f)
   message(FATAL_ERROR "no restart within two minutes: the test's own RunOnce entry never ran")
 endif()
+
+qx_person_saved("${folder}/person-record.txt")
 
 file(STRINGS "${folder}/actions-record.txt" calls)
 list(LENGTH calls count)

@@ -74,3 +74,32 @@ function(qx_wait_for_end condition out)
   endforeach()
   set(${out} FALSE PARENT_SCOPE)
 endfunction()
+
+# A person at the desktop (tests/doubles/Person.cpp) with unsaved work in
+# another program, started in the background: asked before the restart, it
+# saves; it answers the launcher's restart question with yes. RECORD is its
+# record file as this script sees it, RECORD_WIN the same as Windows does.
+function(qx_start_person record record_win)
+  execute_process(COMMAND sh -c "\"$0\" \"$@\" </dev/null >/dev/null 2>&1 &" ${WINE_RUN}
+                          "${BUILD_DIR}/tests/doubles/person/Person.exe" "${record_win}" save yes)
+  foreach(i RANGE 120)
+    if(EXISTS "${record}")
+      return()
+    endif()
+    execute_process(COMMAND ${CMAKE_COMMAND} -E sleep 0.5)
+  endforeach()
+  message(FATAL_ERROR "the program with unsaved work did not start")
+endfunction()
+
+# Fails unless the person said yes, and was then asked and saved its work
+# before the restart ended it.
+function(qx_person_saved record)
+  file(STRINGS "${record}" person)
+  message(STATUS "the person: ${person}")
+  foreach(step "answered yes" "query" "saved" "end 1")
+    list(FIND person "${step}" at)
+    if(at EQUAL -1)
+      message(FATAL_ERROR "the person's record lacks \"${step}\": the restart did not ask before ending programs")
+    endif()
+  endforeach()
+endfunction()
