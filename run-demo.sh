@@ -52,6 +52,30 @@ fi
 ) &
 shooter=$!
 
+if [ "$mode" = "--restart" ]; then
+  # A person at the desktop: another program holds unsaved work, and the
+  # person answers the launcher's restart question with yes after reading it.
+  wine64 "$build/tests/doubles/person/Person.exe" 'C:\person-record.txt' save yes </dev/null >/dev/null 2>&1 &
+  # Photograph the question while it is shown.
+  mkdir -p "$build/demo"
+  (
+    for _ in $(seq 1200); do
+      # The shown window of that caption (the hourglass popup has it too, and hides first).
+      id=""
+      for candidate in $(xwininfo -root -tree 2>/dev/null | grep -F '"QX Prism P4000 Series Setup"' | awk '{ print $1 }' || true); do
+        if xwininfo -id "$candidate" 2>/dev/null | grep -q 'IsViewable'; then id="$candidate"; fi
+      done
+      if [ -n "$id" ]; then
+        sleep 0.7
+        eval "$(xwininfo -id "$id" 2>/dev/null | awk '/Absolute upper-left X/ { print "x=" $4 } /Absolute upper-left Y/ { print "y=" $4 }
+                                         /Width:/ { print "w=" $2 } /Height:/ { print "h=" $2 }')"
+        [ -n "${w:-}" ] && xwd -root -silent | convert xwd:- -crop "${w}x${h}+${x}+${y}" +repage "$build/demo/restart-question.png" 2>/dev/null || true
+        break
+      fi
+      sleep 0.1
+    done
+  ) &
+fi
 echo "== Starting C:\\QXPrism-P4000-Setup\\QXVSetup64.exe (no switches) under Wine"
 wine64 'C:\QXPrism-P4000-Setup\QXVSetup64.exe' </dev/null >/dev/null 2>&1 || true
 if [ "$mode" = "--restart" ]; then
@@ -97,6 +121,10 @@ echo
 echo "== Add/Remove Programs entry"
 wine64 reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\{7E21C5B9-3D40-4F8A-9C62-1B5E8D0A4F73}' 2>/dev/null | tr -d '\r' | sed 's/^/  /' || echo "  none"
 if [ "$mode" = "--restart" ]; then
+  echo
+  echo "== The other program with unsaved work (asked before the restart ended it)"
+  tr -d '\r' <"$WINEPREFIX/drive_c/person-record.txt" 2>/dev/null | sed 's/^/  /' || echo "  no record"
+  [ -s "$build/demo/restart-question.png" ] && echo "== Screenshot of the restart question: $build/demo/restart-question.png"
   echo
   echo "== Cache folder after the resumed run"
   ls -la "$WINEPREFIX/drive_c/ProgramData/Selkirk-Vane/QX Prism P4000 Series/" 2>/dev/null | sed 's/^/  /' || true

@@ -35,10 +35,15 @@ void Record(const char* line) {
 }
 
 // The launcher's restart question: the setup's caption, Yes and No buttons.
+// Answered a second and a half after it shows, as a person reads it first
+// (and the demo photographs it).
 void AnswerRestartBox() {
+    static ULONGLONG seen = 0;
     const std::wstring caption = EnglishFallbackText(kIdsPadCaption);
     HWND box = FindWindowW(L"#32770", caption.c_str());
     if (!box || !IsWindowVisible(box) || !GetDlgItem(box, IDYES)) return;
+    if (!seen) seen = GetTickCount64();
+    if (GetTickCount64() - seen < 1500) return;
     PostMessageW(box, WM_COMMAND, MAKEWPARAM(g_answer, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, g_answer)));
     Record(g_answer == IDYES ? "answered yes" : "answered no");
     g_answer = 0;
