@@ -220,31 +220,61 @@ bool CopyInstallSource(const wchar_t* source, const wchar_t* destination, std::w
 
 namespace {
 
+// Refusals that mean the entry is in use: open elsewhere without delete
+// sharing, or mapped as a running program or a loaded module, which the
+// system refuses to delete as access denied.
+bool InUse(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_USER_MAPPED_FILE ||
+           error == ERROR_LOCK_VIOLATION;
+}
+
+// Asks the system to delete path at the next restart; true when it will.
+bool DeleteAtNextRestart(const std::wstring& path) {
+    if (!MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+        LogCopyFailure(L"not deleted at the next restart:", path, GetLastError());
+        return false;
+    }
+    LogTrace(L"Deletion at the next restart: %s", path.c_str());
+    return true;
+}
+
 // Deletes what lies in the folder (held open by the caller, at path), one
 // entry at a time, each checked through the handle it is deleted with: a
 // link is removed as an entry, never entered; an entry that resolves
 // elsewhere is left alone; entries in use stay. The names are read
-// through the held handle, not looked up again by path.
-void EmptyFolder(HANDLE folder, const std::wstring& path, int depth) {
+// through the held handle, not looked up again by path. With atRestart, an
+// entry in use that is itself, and a folder that keeps such entries, is
+// deleted at the next restart instead, its contents before it. True when
+// anything was left for the restart.
+bool EmptyFolder(HANDLE folder, const std::wstring& path, int depth, bool atRestart) {
+    bool left = false;
     std::vector<std::wstring> names;
     qx::ListFolder(folder, names);
     for (const std::wstring& name : names) {
         const std::wstring item = qx::JoinName(path, name);
         if (item.size() >= MAX_PATH) continue;
         qx::UniqueHandle handle = qx::OpenEntry(item.c_str(), DELETE | FILE_WRITE_ATTRIBUTES | FILE_LIST_DIRECTORY);
-        if (!handle) continue;   // in use, or gone
+        DWORD refused = handle ? ERROR_SUCCESS : GetLastError();
+        if (!handle && atRestart && refused == ERROR_SHARING_VIOLATION) {
+            // Open elsewhere: still checked, through a handle that lists a
+            // folder, or one to the attributes alone, which counts for no
+            // sharing.
+            handle = qx::OpenEntry(item.c_str(), FILE_LIST_DIRECTORY);
+            if (!handle) handle = qx::OpenEntry(item.c_str());
+        }
+        if (!handle) continue;   // gone, or in use
         bool isFolder = false;
         switch (qx::CheckEntry(handle.get(), item, &isFolder)) {
-            case qx::EntryCheck::kItself:
-                if (!isFolder) {
-                    qx::DeleteThroughHandle(handle.get());
-                } else if (depth < kMaxDepth) {
-                    EmptyFolder(handle.get(), item, depth + 1);
-                    qx::DeleteThroughHandle(handle.get());
-                }
+            case qx::EntryCheck::kItself: {
+                if (isFolder && depth >= kMaxDepth) break;
+                const bool keeps = isFolder && EmptyFolder(handle.get(), item, depth + 1, atRestart);
+                if (refused == ERROR_SUCCESS && !qx::DeleteThroughHandle(handle.get())) refused = GetLastError();
+                if (atRestart && refused != ERROR_SUCCESS && (keeps || InUse(refused)))
+                    left = DeleteAtNextRestart(item) || left;
                 break;
+            }
             case qx::EntryCheck::kLinkItself:
-                qx::DeleteThroughHandle(handle.get());
+                if (refused == ERROR_SUCCESS) qx::DeleteThroughHandle(handle.get());
                 break;
             case qx::EntryCheck::kElsewhere:
                 LogError(L"DeleteInstallSourceCache : link left in place, not followed: %s", item.c_str());
@@ -253,6 +283,7 @@ void EmptyFolder(HANDLE folder, const std::wstring& path, int depth) {
                 break;
         }
     }
+    return left;
 }
 
 }  // namespace
@@ -273,5 +304,10 @@ void DeleteInstallSourceCache(const wchar_t* cacheFolder) {
         LogError(L"DeleteInstallSourceCache : refused, not a folder of its own");
         return;
     }
-    EmptyFolder(folder.get(), path, 0);
+    // The system deletes at the restart without the checks made here: only
+    // the product's own cache has entries deleted that way.
+    const bool atRestart = ValidateCacheFolder(cacheFolder, kManufacturer, kProductName, nullptr);
+    // The folder goes after what it keeps; the manufacturer's level may
+    // hold its other products.
+    if (EmptyFolder(folder.get(), path, 0, atRestart)) DeleteAtNextRestart(path);
 }

@@ -26,6 +26,8 @@ bool CacheIsWhole(const wchar_t* source, const wchar_t* folder, std::wstring* la
 
 // Deletes everything inside cacheFolder (a path ending in a backslash),
 // permanently and without any window; the folder itself stays, and so do
-// entries in use. A folder that IsEmptiableFolder refuses is left alone and
-// an ERROR record says why.
+// entries in use. In the product's own cache folder (ValidateCacheFolder)
+// the entries in use, checked to be themselves, and then the folder are
+// deleted at the next restart instead (a TRACE record each). A folder that
+// IsEmptiableFolder refuses is left alone and an ERROR record says why.
 void DeleteInstallSourceCache(const wchar_t* cacheFolder);

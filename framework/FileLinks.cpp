@@ -104,12 +104,14 @@ bool RemoveEntryAt(const std::wstring& path, bool linksOnly) {
 bool DeleteThroughHandle(HANDLE entry) {
     FILE_DISPOSITION_INFO disposition = {TRUE};
     if (SetFileInformationByHandle(entry, FileDispositionInfo, &disposition, sizeof disposition)) return true;
+    const DWORD refused = GetLastError();
     // A file copied from a read-only medium keeps that attribute.
     FILE_BASIC_INFO basic = {};
-    if (GetLastError() != ERROR_ACCESS_DENIED ||
-        !GetFileInformationByHandleEx(entry, FileBasicInfo, &basic, sizeof basic) ||
-        !(basic.FileAttributes & FILE_ATTRIBUTE_READONLY))
+    if (refused != ERROR_ACCESS_DENIED || !GetFileInformationByHandleEx(entry, FileBasicInfo, &basic, sizeof basic) ||
+        !(basic.FileAttributes & FILE_ATTRIBUTE_READONLY)) {
+        SetLastError(refused);
         return false;
+    }
     basic.FileAttributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
     if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
     return SetFileInformationByHandle(entry, FileBasicInfo, &basic, sizeof basic) &&

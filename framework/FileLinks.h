@@ -61,7 +61,10 @@ bool RemoveEntryAt(const std::wstring& path, bool linksOnly);
 
 // Deletes the entry behind the handle when it is closed: the handle must
 // have been opened with DELETE access and checked. A read-only file has its
-// attribute cleared first (needs FILE_WRITE_ATTRIBUTES). False when refused.
+// attribute cleared first (needs FILE_WRITE_ATTRIBUTES). False when refused,
+// with the refusal as the last error: ERROR_ACCESS_DENIED for a running
+// program or a loaded module, ERROR_DIR_NOT_EMPTY for a folder that is not
+// empty.
 bool DeleteThroughHandle(HANDLE entry);
 
 }  // namespace qx

@@ -6,6 +6,7 @@
 #include "res/ProductIdentity.h"
 #include "cache/CacheCopy.h"
 #include "cache/CacheFolderGuard.h"
+#include "cache/PendingDeletions.h"
 #include "cache/SourcePaths.h"
 #include "diag/Logger.h"
 #include "framework/BoundedText.h"
@@ -46,6 +47,9 @@ void CacheInstallSource(const wchar_t* manufacturer, const wchar_t* productName,
     qx::BoundedCopy(cached.cacheFolder, MAX_PATH, cacheFolder);
     cached.emptiable = true;
     cached.usable = cached.hold.trusted;
+    // What an earlier run left in use here is deleted at the next restart;
+    // a cache filled or kept for a resume must not be.
+    if (cached.usable) CancelDeletionsUnder(cacheFolder);
     if (!cached.usable) {
         LogError(L"Install source cache not used: %s", cached.hold.distrust.c_str());
         cached.notResumable = L"the install source cache is not used: " + cached.hold.distrust;

@@ -39,6 +39,7 @@ TEST_F(KnownStateTest, ResetPutsBackWhatAScenarioLeftBehind) {
     ASSERT_TRUE(SetValue(HKEY_CURRENT_USER, std::wstring(kLauncherAppDefaultsKey) + L"\\DllOverrides", L"msi", REG_SZ,
                          order, sizeof order));
     ASSERT_TRUE(PutFile(CacheFolder() + kLauncherFile64, "cached"));
+    ASSERT_TRUE(MoveFileExW((CacheFolder() + kLauncherFile64).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
     ASSERT_TRUE(PutFile(LogFolder() + L"~qx1.log", "log"));
     ASSERT_TRUE(PutFile(DoublesDir() + L"actions\\actions-script.txt", "result=1603\n"));
     ASSERT_TRUE(PutFile(L"C:\\qxstress-victim\\victim.dll", "victim"));
@@ -59,6 +60,7 @@ TEST_F(KnownStateTest, ResetPutsBackWhatAScenarioLeftBehind) {
     EXPECT_FALSE(ValueExists(HKEY_LOCAL_MACHINE, kRunKey, kRunValue));
     EXPECT_FALSE(ValueExists(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kInProgressKey));
+    EXPECT_TRUE(PendingRenames().empty()) << "a boot of the prefix would delete what is pending";
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kLauncherAppDefaultsKey));
     EXPECT_FALSE(PathExists(CommonAppData() + L"\\" + kManufacturer)) << "the cache with its manufacturer level";
     EXPECT_TRUE(LogFiles().empty());

@@ -78,6 +78,7 @@ protected:
     void TearDown() override {
         DeleteValue(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue);
         DeleteKey(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Selkirk-Vane\\Installed Products\\" + std::wstring(kProductGuid));
+        DeleteValue(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingRenamesValue);
         RemoveCache();
     }
 };
@@ -181,6 +182,43 @@ TEST_F(RestartRequestTest, AProgramThatDeclinesKeepsRunningAndTheResumeStands) {
     EXPECT_FALSE(person.Ended()) << "its work is still there";
     EXPECT_TRUE(ValueExists(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue)) << "the resume waits for the next restart";
     EXPECT_TRUE(FileExists(CacheFolder() + kLauncherFile64));
+}
+
+// A resumed run leaves the cache's files in use to be deleted at the next
+// restart. A run that fills the cache again and arms a resume of its own
+// takes them out of those deletions first, or the restart would delete what
+// its RunOnce entry starts; another program's pending deletion stays. (Wine
+// does not trust a cache level an earlier run made, so the deletions are
+// planted with no cache there, as MoveFileExW needs no file.)
+TEST_F(RestartRequestTest, ARunThatFillsTheCacheAgainTakesItOutOfThePendingDeletions) {
+    const std::wstring cache = CacheFolder();
+    std::wstring resourceModule = cache + kResourceModuleFile;
+    CharUpperBuffW(resourceModule.data(), static_cast<DWORD>(resourceModule.size()));
+    const std::wstring others = cache.substr(0, cache.size() - 1) + L"2\\leftover.tmp";
+    for (const std::wstring& path : {cache + kLauncherFile64, cache + kCustomActionDataFile, resourceModule,
+                                     cache.substr(0, cache.size() - 1), others})
+        ASSERT_TRUE(MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+    ASSERT_EQ(PendingRenames().size(), 5u);
+
+    const std::wstring folder = MakeLauncherFolder(folder_, kInstallScenario);
+    WriteActionsScript(folder, "result=3010\n");
+    Process p = Process::Start(folder + kLauncherFile64, L"CALLER=SETUP QUIET=YES NORESTART=YES");
+    ASSERT_TRUE(p.Started());
+    ASSERT_TRUE(p.Wait(kStartTimeoutMs)) << "the launcher did not end";
+    EXPECT_EQ(p.ExitCode(), 3010u);
+    EXPECT_TRUE(ValueExists(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue)) << "the resume is armed";
+    for (const wchar_t* file :
+         {kLauncherFile64, kInstallActionsFile, kCustomActionDataFile, kResourceModuleFile, kErrorModuleFile}) {
+        const std::string source = ReadBytes(folder + file);
+        EXPECT_FALSE(source.empty());
+        EXPECT_TRUE(ReadBytes(cache + file) == source) << Narrow(file) << " is not in the cache as in its source";
+    }
+    EXPECT_EQ(PendingRenames(), (std::vector<PendingRename>{{L"\\??\\" + others, L""}}))
+        << "only another program's deletion is left";
+    const auto traces = LogTexts("TRACE");
+    EXPECT_EQ(std::count_if(traces.begin(), traces.end(),
+                            [](const std::string& t) { return t.rfind("Pending deletion taken out: \\??\\", 0) == 0; }),
+              4);
 }
 
 // A restart with a whole cache arms the resume; a resumed run whose cache

@@ -116,6 +116,9 @@ void ResetProductState(Reset& reset) {
     reset.RemoveKey(HKEY_LOCAL_MACHINE, kLogLevelKey);
     reset.RemoveValue(HKEY_LOCAL_MACHINE, kRunKey, kRunValue);
     reset.RemoveValue(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue);
+    // The cache's entries left in use, and what tests plant beside them: a
+    // boot of the prefix would delete them all.
+    reset.RemoveValue(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingRenamesValue);
 
     // A link in the log folder's place goes as a link; otherwise the folder
     // stays, without files.

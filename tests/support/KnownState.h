@@ -9,8 +9,8 @@ namespace qxtest {
 
 // The product's own state: its registry keys and values (the source
 // record, the pending-reboot marker, the log level, the Run and RunOnce
-// values), its cache with the manufacturer level, and its log folder's
-// files. For a test that runs several cases in one fixture folder.
+// values, the deletions pending for the next restart), its cache with the
+// manufacturer level, and its log folder's files. For a test that runs several cases in one fixture folder.
 ::testing::AssertionResult ResetProductState();
 
 // All of it: the product's state, the installed product, the test folders

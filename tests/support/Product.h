@@ -5,6 +5,7 @@
 // windows as a person sees them.
 #include <windows.h>
 
+#include "cache/PendingDeletions.h"   // the deletions pending for the next restart
 #include "res/ProductIdentity.h"
 #include "res/Switches.h"
 #include "worker/RunOnce.h"   // the Run and RunOnce keys

@@ -1,5 +1,8 @@
 #include "tests/support/Registry.h"
 
+#include <algorithm>
+
+#include "cache/PendingDeletions.h"
 #include "framework/Ownership.h"
 
 namespace qxtest {
@@ -49,6 +52,20 @@ RegistryValue ReadValue(HKEY root, const std::wstring& key, const std::wstring& 
                     ERROR_SUCCESS;
     value.data.resize(bytes);
     return value;
+}
+
+std::vector<PendingRename> PendingRenames() {
+    const RegistryValue value = ReadValue(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingRenamesValue);
+    const std::wstring text(reinterpret_cast<const wchar_t*>(value.data.data()), value.data.size() / sizeof(wchar_t));
+    std::vector<std::wstring> strings;
+    for (size_t at = 0; at < text.size();) {
+        const size_t end = std::min(text.find(L'\0', at), text.size());
+        strings.push_back(text.substr(at, end - at));
+        at = end + 1;
+    }
+    std::vector<PendingRename> pairs;
+    for (size_t i = 0; i + 1 < strings.size() && !strings[i].empty(); i += 2) pairs.emplace_back(strings[i], strings[i + 1]);
+    return pairs;
 }
 
 }  // namespace qxtest

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace qxtest {
@@ -24,5 +25,11 @@ struct RegistryValue {
     std::vector<BYTE> data;
 };
 RegistryValue ReadValue(HKEY root, const std::wstring& key, const std::wstring& name);
+
+// What the system renames and deletes at the next restart
+// (PendingFileRenameOperations), as source and destination pairs in their
+// order; a deletion's destination is empty.
+using PendingRename = std::pair<std::wstring, std::wstring>;
+std::vector<PendingRename> PendingRenames();
 
 }  // namespace qxtest

@@ -1,13 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <set>
 #include <string>
 
 #include "cache/CacheCopy.h"
 #include "cache/CacheFolderGuard.h"
+#include "cache/PendingDeletions.h"
 #include "diag/Logger.h"
-#include "tests/support/Files.h"
+#include "framework/Ownership.h"
+#include "tests/support/Harness.h"
+#include "tests/support/Links.h"
 #include "tests/support/TemporaryLog.h"
 
 namespace fs = std::filesystem;
@@ -152,6 +156,7 @@ TEST_F(CacheFolderTest, DeletionEmptiesTheFolderAndTouchesNothingElse) {
 }
 
 TEST_F(CacheFolderTest, DeletionKeepsOnlyTheFileInUse) {
+    qxtest::DeleteValue(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingRenamesValue);
     Put(L"del\\a.dll", "a");
     Put(L"del\\busy.dll", "busy");
     Put(L"del\\c.dll", "c");
@@ -162,9 +167,68 @@ TEST_F(CacheFolderTest, DeletionKeepsOnlyTheFileInUse) {
     CloseHandle(busy);
     EXPECT_EQ(Tree(L"del"), std::set<std::wstring>{L"busy.dll"}) << "what is not in use goes";
     EXPECT_EQ(Get(L"del\\busy.dll"), "busy");
+    EXPECT_TRUE(qxtest::PendingRenames().empty()) << "only the product's own cache is emptied at the restart";
     DeleteInstallSourceCache(At(L"del\\").c_str());
     EXPECT_TRUE(fs::is_directory(At(L"del")));
     EXPECT_TRUE(Tree(L"del").empty());
+}
+
+// The product's own cache, emptied while entries are in use (held open, or
+// mapped as a module): each of them, then each folder keeping one, then the
+// cache folder, is deleted at the next restart. A link to a file in use is
+// neither followed nor named.
+TEST_F(CacheFolderTest, InTheProductsCacheWhatIsInUseIsDeletedAtTheNextRestart) {
+    const qxtest::TemporaryLog log(L"unit-restart");
+    const std::wstring cache = qxtest::CacheFolder();
+    const std::wstring folder = cache.substr(0, cache.size() - 1);
+    qxtest::RemoveCache();
+    qxtest::DeleteValue(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingRenamesValue);
+    for (const wchar_t* name : {L"free.dll", L"held.dll", L"sub.dll\\held.dll", L"sub.dll\\free.dll", L"idle\\free.dll"})
+        ASSERT_TRUE(qxtest::PutFile(cache + name, "x"));
+    Put(L"outside.dll", "outside");
+    ASSERT_TRUE(qxtest::MakeLink(cache + L"link.dll", At(L"outside.dll")));
+    ASSERT_TRUE(CopyFileW((qxtest::ProgramFolder() + L"CustomActionData64.dll").c_str(), (cache + L"module.dll").c_str(),
+                          FALSE));
+    qx::UniqueModule module(
+        LoadLibraryExW((cache + L"module.dll").c_str(), nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE | LOAD_LIBRARY_AS_DATAFILE));
+    ASSERT_TRUE(module);
+    std::vector<qx::UniqueHandle> held;
+    for (const std::wstring& path : {cache + L"held.dll", cache + L"sub.dll\\held.dll", At(L"outside.dll")}) {
+        held.emplace_back(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held.back());
+    }
+    DeleteInstallSourceCache(cache.c_str());
+    held.clear();
+    module.reset();
+
+    std::vector<std::wstring> scheduled;
+    for (const auto& [source, destination] : qxtest::PendingRenames()) {
+        EXPECT_EQ(destination, L"") << "a deletion";
+        scheduled.push_back(source);
+    }
+    qxtest::DeleteValue(HKEY_LOCAL_MACHINE, kSessionManagerKey, kPendingRenamesValue);
+    const auto nt = [&](const std::wstring& relative) { return L"\\??\\" + cache + relative; };
+    EXPECT_EQ(std::set<std::wstring>(scheduled.begin(), scheduled.end()),
+              (std::set<std::wstring>{nt(L"held.dll"), nt(L"module.dll"), nt(L"sub.dll\\held.dll"), nt(L"sub.dll"),
+                                      L"\\??\\" + folder}));
+    const auto position = [&](const std::wstring& source) {
+        return std::find(scheduled.begin(), scheduled.end(), source) - scheduled.begin();
+    };
+    EXPECT_LT(position(nt(L"sub.dll\\held.dll")), position(nt(L"sub.dll"))) << "a folder after what it keeps";
+    EXPECT_EQ(scheduled.back(), L"\\??\\" + folder) << "the cache folder last";
+    for (const wchar_t* gone : {L"free.dll", L"sub.dll\\free.dll", L"idle"})
+        EXPECT_FALSE(qxtest::PathExists(cache + gone)) << qxtest::Narrow(gone);
+    EXPECT_EQ(qxtest::ReadBytes(cache + L"link.dll"), "outside") << "the link stays, its target untouched";
+    EXPECT_EQ(Get(L"outside.dll"), "outside");
+
+    CLogger::Instance().Reset();
+    size_t traced = 0;
+    for (const std::string& text : log.Texts("TRACE")) traced += text.rfind("Deletion at the next restart: C:\\", 0) == 0;
+    EXPECT_EQ(traced, 5u);
+    const auto errors = log.Texts("ERROR");
+    EXPECT_TRUE(std::any_of(errors.begin(), errors.end(),
+                            [](const std::string& e) { return e.find("link left in place") != std::string::npos; }));
+    qxtest::RemoveCache();
 }
 
 TEST_F(CacheFolderTest, DeletionRefusesAFolderThatIsNotPlainlyItsOwn) {
