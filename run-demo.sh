@@ -32,7 +32,12 @@ disc="$WINEPREFIX/drive_c/QXPrism-P4000-Setup"
 mkdir -p "$disc"
 cp "$build"/product/* "$disc/"
 if [ "$mode" = "--restart" ]; then
+  # A package of the demo's own, not the release's: it runs with the
+  # launcher and Pad of a development build (signatures removed), which
+  # check nothing. The signed ones install only their release's package.
   cp "$build/demo/QXPRP4005-restart.msi" "$disc/QXPRP4005.msi"
+  cp "$build/tests/trust/unsigned/QXVSetup64.exe" "$disc/QXVSetup64.exe"
+  cp "$build/tests/unsigned/Setup.exe" "$disc/Setup.exe"
 fi
 
 # Watch for the hourglass popup (a small window about 93 x 80 dialog units)

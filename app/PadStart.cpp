@@ -6,6 +6,7 @@
 #include "diag/ErrorReporting.h"
 #include "diag/Logger.h"
 #include "framework/FileSignature.h"
+#include "framework/ReleasePins.h"
 #include "framework/BoundedText.h"
 #include "framework/ModuleFolder.h"
 #include "framework/Ownership.h"
@@ -23,6 +24,12 @@ bool StartPad() {
     const qx::CheckedFile pad = qx::CheckedFile::Open(padPath);
     if (pad.Refused()) {
         ReportRefusal(padPath, pad.Result());
+        return false;
+    }
+    // The Pad pins this launcher, so this launcher cannot pin the Pad: a
+    // signed launcher takes it by its signer and its release's version.
+    if (pad.Passed() && qx::ProgramCarriesSignature() && qx::FileVersionOf(padPath) != kProductVersion) {
+        ReportRefusal(padPath, qx::kNotThisRelease);
         return false;
     }
 

@@ -59,9 +59,19 @@ mkdir -p "$drive/bench"
 cp -r "$build/product" "$drive/bench/install"
 cp -r "$build/product" "$drive/bench/latency"
 cp "$build/tests/doubles/actions/QXVInstallActions64.dll" "$drive/bench/latency/"
-# The same product folder with the driver-sized package in place of the demo's.
+# The signed launcher takes only the files its release pins: there the
+# double stands in for the module, as a release built with it would pin it.
+bash "$bench/repin.sh" "$build/product/QXVSetup64.exe" "$drive/bench/latency/QXVSetup64.exe" "$build/signing" \
+  "QXVInstallActions64.dll=$drive/bench/latency/QXVInstallActions64.dll"
+# The same product folder with the driver-sized package in place of the
+# demo's, and the module and launcher of a release that pins it.
 cp -r "$build/product" "$drive/bench/large"
 cp "$tools/large/QXPRP4005.msi" "$drive/bench/large/QXPRP4005.msi"
+bash "$bench/repin.sh" "$build/product/QXVInstallActions64.dll" "$drive/bench/large/QXVInstallActions64.dll" \
+  "$build/signing" "QXPRP4005.msi=$drive/bench/large/QXPRP4005.msi"
+bash "$bench/repin.sh" "$build/product/QXVSetup64.exe" "$drive/bench/large/QXVSetup64.exe" "$build/signing" \
+  "QXPRP4005.msi=$drive/bench/large/QXPRP4005.msi" \
+  "QXVInstallActions64.dll=$drive/bench/large/QXVInstallActions64.dll"
 # The floor's empty program (it imports no module of the product).
 mkdir -p "$drive/bench/floor"
 cp "$tools/bench_empty_imports.exe" "$drive/bench/floor/"
@@ -72,7 +82,7 @@ mkdir -p "$drive/bench/tree-empty" "$drive/bench/log"
 # The module sets INSTALLUILEVEL_REDUCED, which is msiexec's /qr. On the demo
 # package a third variant adds the verbose, line-flushed installer log the
 # module enables.
-step "installation: $runs runs (+1 warm-up) each of the launcher and msiexec /qr on the demo and the driver-sized package"
+step "installation: $runs runs (+1 warm-up) each of the launcher and msiexec /qr on the demo and the driver-sized package, and Setup.exe QUIET=YES and msiexec /qn on the demo"
 install_one() {
   local pkg="$1" kind="$2" run="$3" line folder
   folder=$([ "$pkg" = large ] && echo large || echo install)
@@ -83,6 +93,9 @@ install_one() {
     launcher) line=$(launch "C:\\bench\\$folder\\QXVSetup64.exe" CALLER=SETUP) ;;
     msiexec) line=$(launch msiexec /i "C:\\bench\\$folder\\QXPRP4005.msi" /qr) ;;
     msiexec_log) line=$(launch msiexec /i "C:\\bench\\$folder\\QXPRP4005.msi" /qr /l*v+! 'C:\bench\msiexec-verbose.log') ;;
+    # What administrators run, against the installer's own quiet run.
+    pad_quiet) line=$(launch "C:\\bench\\$folder\\Setup.exe" QUIET=YES) ;;
+    msiexec_qn) line=$(launch msiexec /i "C:\\bench\\$folder\\QXPRP4005.msi" /qn) ;;
   esac
   echo "pkg=$pkg kind=$kind run=$run $line installed=$(state)" >>"$data/install.txt"
   if [ "$kind" = launcher ]; then
@@ -94,9 +107,9 @@ install_one() {
 for run in $(seq 0 "$runs"); do
   # The order turns each round, so no variant always follows the same one.
   case $(( run % 3 )) in
-    0) order="demo:launcher demo:msiexec demo:msiexec_log large:launcher large:msiexec" ;;
-    1) order="large:msiexec demo:msiexec demo:msiexec_log large:launcher demo:launcher" ;;
-    2) order="demo:msiexec_log large:launcher demo:launcher large:msiexec demo:msiexec" ;;
+    0) order="demo:launcher demo:msiexec demo:msiexec_log large:launcher large:msiexec demo:pad_quiet demo:msiexec_qn" ;;
+    1) order="large:msiexec demo:msiexec_qn demo:msiexec demo:msiexec_log large:launcher demo:pad_quiet demo:launcher" ;;
+    2) order="demo:pad_quiet demo:msiexec_log large:launcher demo:launcher large:msiexec demo:msiexec demo:msiexec_qn" ;;
   esac
   for item in $order; do install_one "${item%%:*}" "${item#*:}" "$run"; done
 done

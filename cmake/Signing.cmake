@@ -1,5 +1,5 @@
 # Authenticode signatures on every program, module and package of the
-# product folder, made after all of them are built. The certificate is the
+# product folder, each right after it is built (see qx_sign_file). The certificate is the
 # vendor's (QX_SIGN_PFX, QX_SIGN_PASSWORD in the build's environment) or a
 # self-signed test certificate the build makes in its own folder.
 find_program(QX_OSSLSIGNCODE osslsigncode REQUIRED)
@@ -34,13 +34,65 @@ get_property(QX_ANNOUNCED_PRODUCT_TARGETS GLOBAL PROPERTY QX_PRODUCT_TARGETS)
 list(APPEND QX_PRODUCT_BUILD_TARGETS ${QX_ANNOUNCED_PRODUCT_TARGETS})
 list(REMOVE_DUPLICATES QX_PRODUCT_BUILD_TARGETS)
 
-# Runs on every build; files that did not change since they were signed are
-# left alone.
-add_custom_target(qx_sign_product ALL
-  COMMAND ${CMAKE_COMMAND} -E env OSSLSIGNCODE=${QX_OSSLSIGNCODE} OPENSSL=${QX_OPENSSL}
-          bash ${PROJECT_SOURCE_DIR}/companions/package/sign-product.sh ${QX_PRODUCT_DIR} ${QX_SIGN_DIR}
-  COMMENT "Signing the product folder" VERBATIM)
-add_dependencies(qx_sign_product ${QX_PRODUCT_BUILD_TARGETS})
+# The certificate, made once before any file is signed.
+set(QX_SIGN_ENV ${CMAKE_COMMAND} -E env OSSLSIGNCODE=${QX_OSSLSIGNCODE} OPENSSL=${QX_OPENSSL})
+add_custom_target(qx_signing_certificate
+  COMMAND ${QX_SIGN_ENV} QX_SIGN_ONLY=none bash ${PROJECT_SOURCE_DIR}/companions/package/sign-product.sh
+          ${QX_PRODUCT_DIR} ${QX_SIGN_DIR} certificate
+  VERBATIM)
+
+# Each file of the product folder is signed on its own, right after it is
+# built, because the files of a release pin one another by the hash of the
+# signed file, in this order: the package; the install-actions module (which
+# pins the package); the launcher (the modules it loads and the package);
+# the Pad (the launcher). A file that did not change since it was signed is
+# left alone. qx_sign_file(<file name> <target that builds it>)
+function(qx_sign_file filename built_by)
+  string(MAKE_C_IDENTIFIER ${filename} id)
+  add_custom_target(qx_sign_${id}
+    COMMAND ${QX_SIGN_ENV} QX_SIGN_ONLY=${filename} bash ${PROJECT_SOURCE_DIR}/companions/package/sign-product.sh
+            ${QX_PRODUCT_DIR} ${QX_SIGN_DIR} file-${id}
+    COMMENT "Signing ${filename}" VERBATIM)
+  add_dependencies(qx_sign_${id} ${built_by} qx_signing_certificate)
+  set_property(GLOBAL APPEND PROPERTY QX_SIGN_FILE_TARGETS qx_sign_${id})
+endfunction()
+
+# The pins a program carries (framework/ReleasePins.h): the hashes of the
+# signed files it uses, written into a resource script of its own before it
+# is compiled. qx_release_pins(<target> <file name>...)
+function(qx_release_pins target)
+  set(pairs "")
+  set(signed "")
+  foreach(filename IN LISTS ARGN)
+    string(MAKE_C_IDENTIFIER ${filename} id)
+    list(APPEND pairs ${filename}=${QX_PRODUCT_DIR}/${filename})
+    list(APPEND signed qx_sign_${id})
+  endforeach()
+  set(rc ${CMAKE_BINARY_DIR}/pins/${target}.rc)
+  add_custom_target(qx_pins_${target}
+    COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/tools/write_pins.py ${rc} ${pairs}
+    BYPRODUCTS ${rc} VERBATIM)
+  add_dependencies(qx_pins_${target} ${signed})
+  target_sources(${target} PRIVATE ${rc})
+  add_dependencies(${target} qx_pins_${target})
+endfunction()
+
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+qx_sign_file(QXPRP4005.msi qx_package)
+qx_release_pins(QXVInstallActions64 QXPRP4005.msi)
+qx_sign_file(QXVInstallActions64.dll QXVInstallActions64)
+qx_sign_file(CustomActionData64.dll CustomActionData64)
+qx_sign_file(QXPRP4005P64.dll QXPRP4005P64)
+qx_sign_file(QXVSetupRES64.dll QXVSetupRES64)
+qx_release_pins(QXVSetup64 QXVInstallActions64.dll CustomActionData64.dll QXPRP4005P64.dll QXPRP4005.msi)
+qx_sign_file(QXVSetup64.exe QXVSetup64)
+qx_release_pins(Pad QXVSetup64.exe)
+qx_sign_file(Setup.exe Pad)
+
+# The whole product folder signed: what the ZIP, the tests and the demo wait for.
+add_custom_target(qx_sign_product ALL)
+get_property(QX_SIGN_FILE_TARGETS GLOBAL PROPERTY QX_SIGN_FILE_TARGETS)
+add_dependencies(qx_sign_product ${QX_SIGN_FILE_TARGETS} ${QX_PRODUCT_BUILD_TARGETS})
 
 if(BUILD_TESTING)
   find_package(Python3 REQUIRED COMPONENTS Interpreter)
@@ -90,17 +142,33 @@ if(BUILD_TESTING)
             ${QX_PRODUCT_DIR}/QXVSetup64.exe ${QX_PRODUCT_DIR}/QXVInstallActions64.dll
             ${QX_PRODUCT_DIR}/CustomActionData64.dll ${QX_PRODUCT_DIR}/QXPRP4005.msi
             ${QX_DOUBLES_DIR}/reporter/QXPRP4005P64.dll ${QX_DOUBLES_DIR}/pad/Setup.exe
+            -- ${QX_PRODUCT_DIR}/QXVSetup64.exe ${QX_PRODUCT_DIR}/QXVInstallActions64.dll
+            ${QX_PRODUCT_DIR}/CustomActionData64.dll ${QX_PRODUCT_DIR}/QXPRP4005P64.dll ${QX_PRODUCT_DIR}/Setup.exe
+            ${QX_PRODUCT_DIR}/QXPRP4005.msi
     COMMENT "Files that are not the product's own" VERBATIM)
   add_dependencies(qx_trust_variants ${QX_SIGNED_TEST_FOLDERS})
+  # The shipped Pad with its signature removed: it starts the unsigned
+  # launcher copy the tests run with their doubles (the signed Pad pins the
+  # signed launcher and starts no other).
+  add_custom_target(qx_unsigned_pad ALL
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${QX_TEST_DIR}/unsigned
+    COMMAND ${QX_OSSLSIGNCODE} remove-signature -in ${QX_PRODUCT_DIR}/Setup.exe -out ${QX_TEST_DIR}/unsigned/Setup.exe.tmp
+    COMMAND ${CMAKE_COMMAND} -E rename ${QX_TEST_DIR}/unsigned/Setup.exe.tmp ${QX_TEST_DIR}/unsigned/Setup.exe
+    COMMENT "The Pad without its signature, for the tests" VERBATIM)
+  add_dependencies(qx_unsigned_pad qx_sign_product)
   add_custom_target(qx_signed_tests DEPENDS ${QX_SIGNED_TEST_FOLDERS} qx_sign_fixtures qx_sign_stress_packages
-    qx_sign_demo qx_trust_variants)
-  # The module tests' host program is signed as the product is, so the
-  # shipped install-actions module checks packages in it as it does inside
-  # the signed launcher.
+    qx_sign_demo qx_trust_variants qx_unsigned_pad)
+  # A copy of the module tests' host program signed as the product is, so
+  # the shipped install-actions module checks packages in it as it does
+  # inside the signed launcher (tests/modules/CMakeLists.txt runs the checks'
+  # tests in it); the host itself stays unsigned, as a development build,
+  # and installs the test packages.
   add_custom_target(qx_sign_module_host ALL
-    COMMAND ${CMAKE_COMMAND} -E env OSSLSIGNCODE=${QX_OSSLSIGNCODE} OPENSSL=${QX_OPENSSL} QX_SIGN_ONLY=module_tests.exe
-            bash ${PROJECT_SOURCE_DIR}/companions/package/sign-product.sh ${QX_TEST_DIR} ${QX_SIGN_DIR} module-host
-    COMMENT "Signing the module tests' host" VERBATIM)
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/signed-host
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:module_tests> ${CMAKE_BINARY_DIR}/signed-host/
+    COMMAND ${CMAKE_COMMAND} -E env OSSLSIGNCODE=${QX_OSSLSIGNCODE} OPENSSL=${QX_OPENSSL}
+            bash ${PROJECT_SOURCE_DIR}/companions/package/sign-product.sh ${CMAKE_BINARY_DIR}/signed-host ${QX_SIGN_DIR} module-host
+    COMMENT "Signing a copy of the module tests' host" VERBATIM)
   add_dependencies(qx_sign_module_host module_tests qx_sign_product)
   foreach(test_program IN ITEMS scenario_tests stress_tests module_tests runonce_arm)
     add_dependencies(${test_program} qx_signed_tests)

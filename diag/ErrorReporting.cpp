@@ -6,6 +6,7 @@
 #include "framework/SystemMessage.h"
 #include "framework/AppMessageBox.h"
 #include "framework/FileSignature.h"
+#include "framework/ReleasePins.h"
 #include "modules/CompanionModules.h"
 #include "modules/ErrorInterface.h"
 #include "framework/ResourceText.h"
@@ -64,8 +65,15 @@ void ReportRefusal(const std::wstring& path, HRESULT result) {
     qx::BoundedFormat(code, 16, L"0x%08X", static_cast<unsigned>(result));
     // Read directly, not through "CustomActionData64.dll": that may be the
     // file refused.
-    const std::wstring reason = RefusalReason(result, qx::TextFor::kPerson, g_resModule);
-    const std::wstring message = ProductText(g_resModule, kIdsFileRefused, {path.c_str(), reason.c_str(), code});
+    std::wstring message;
+    if (result == qx::kNotThisRelease) {
+        const std::wstring version = qx::FileVersionOf(path.c_str());
+        message = ProductText(g_resModule, kIdsFileOtherRelease,
+                              {kProductVersion, path.c_str(), version.empty() ? L"-" : version.c_str(), code});
+    } else {
+        const std::wstring reason = RefusalReason(result, qx::TextFor::kPerson, g_resModule);
+        message = ProductText(g_resModule, kIdsFileRefused, {path.c_str(), reason.c_str(), code});
+    }
     AppMessageBox(message.c_str(), MB_OK | MB_ICONERROR);
 }
 

@@ -10,6 +10,7 @@
 #include "diag/LogRecord.h"
 #include "framework/BoundedText.h"
 #include "framework/FileLinks.h"
+#include "framework/ReleasePins.h"
 #include "framework/FileSignature.h"
 #include "framework/Ownership.h"
 #include "framework/SecurityDescriptors.h"
@@ -239,8 +240,20 @@ std::wstring RefusalReason(HRESULT result, qx::TextFor reader, HMODULE resModule
 void LogRefusal(const wchar_t* path, HRESULT result) {
     wchar_t code[16] = {};
     qx::BoundedFormat(code, 16, L"0x%08X", static_cast<unsigned>(result));
-    std::wstring record = L"File refused, not signed as this program is: ";
-    record += path ? path : L"";
+    std::wstring record;
+    if (result == qx::kNotThisRelease) {
+        // Both versions, so whoever reads the log knows which release the file came from.
+        const std::wstring version = qx::FileVersionOf(path);
+        record = L"File refused, not of this release (";
+        record += kProductVersion;
+        record += L"): ";
+        record += path ? path : L"";
+        record += L"\n File version: ";
+        record += version.empty() ? L"none" : version;
+    } else {
+        record = L"File refused, not signed as this program is: ";
+        record += path ? path : L"";
+    }
     record += L"\n Code: ";
     record += code;
     record += L"\nMsg: ";

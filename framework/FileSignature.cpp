@@ -3,6 +3,7 @@
 #include <softpub.h>
 #include <wintrust.h>
 
+#include "framework/ReleasePins.h"
 #include "framework/SystemLibrary.h"
 
 namespace qx {
@@ -43,18 +44,6 @@ const TrustCalls& Trust() {
         return bound;
     }();
     return calls;
-}
-
-// Whether the running executable's header names a certificate table: a
-// program without one is unsigned, and no crypto library is needed to say so.
-bool ProgramCarriesSignature() {
-    const auto* base = reinterpret_cast<const BYTE*>(GetModuleHandleW(nullptr));
-    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-    if (!base || dos->e_magic != IMAGE_DOS_SIGNATURE) return true;   // unreadable: let the check decide
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-    if (nt->Signature != IMAGE_NT_SIGNATURE) return true;
-    if (nt->OptionalHeader.NumberOfRvaAndSizes <= IMAGE_DIRECTORY_ENTRY_SECURITY) return false;
-    return nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_SECURITY].Size != 0;
 }
 
 UniqueHandle OpenHeld(const wchar_t* path, DWORD& error) {
@@ -166,6 +155,51 @@ CheckedFile CheckedFile::Open(const wchar_t* path, const ReferenceSignature& ref
                           ? S_OK
                           : JudgeSignature(reference, VerifySignature(checked.file_.get(), checked.path_.c_str()));
     return checked;
+}
+
+CheckedFile CheckedFile::Open(const wchar_t* path) {
+    // Told from the program's own header: an unsigned program loads no crypto library at all.
+    if (!ProgramCarriesSignature()) return Open(path, ReferenceSignature{});
+    const std::optional<Sha256> pin = ReleasePin(path ? path : L"");
+    if (!pin) return Open(path, OwnSignature());
+    CheckedFile checked;
+    checked.path_ = path ? path : L"";
+    checked.file_ = OpenHeld(checked.path_.c_str(), checked.openError_);
+    if (!checked.file_) return checked;
+    // Hashed through the handle that is held until the use: what was hashed
+    // is what is used. A file the host program holds since its own hash of
+    // it matched is not hashed again.
+    Sha256 hash = {};
+    DWORD error = ERROR_SUCCESS;
+    if (!AskHostToVouch(checked.file_.get(), hash) || hash != *pin) error = HashOpenFile(checked.file_.get(), hash);
+    checked.result_ = error != ERROR_SUCCESS ? HRESULT_FROM_WIN32(error) : hash == *pin ? S_OK : kNotThisRelease;
+    if (checked.result_ == S_OK) {
+        VouchForHeldFile(checked.file_.get(), hash);
+        checked.vouched_ = true;
+    }
+    return checked;
+}
+
+CheckedFile& CheckedFile::operator=(CheckedFile&& other) noexcept {
+    if (this != &other) {
+        Release();
+        path_ = std::move(other.path_);
+        file_ = std::move(other.file_);
+        vouched_ = other.vouched_;
+        other.vouched_ = false;
+        openError_ = other.openError_;
+        result_ = other.result_;
+    }
+    return *this;
+}
+
+CheckedFile::~CheckedFile() { Release(); }
+
+void CheckedFile::Release() {
+    // The word is withdrawn before the handle goes: a handle value may come again.
+    if (vouched_ && file_) WithdrawVouch(file_.get());
+    vouched_ = false;
+    file_.reset();
 }
 
 void CheckAhead::Run(const wchar_t* path) {

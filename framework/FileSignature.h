@@ -1,8 +1,10 @@
 #pragma once
 // Whether a file may be run, loaded or installed by this program: a program
-// that carries an Authenticode signature uses only files signed by the same
-// certificate, with their digest intact. A program without a signature (a
-// development build) checks nothing. Every file is opened once, checked
+// that carries an Authenticode signature uses only the files of its own
+// release, pinned by their hash (framework/ReleasePins.h), and a file it
+// does not pin only when it is signed by the same certificate with its
+// digest intact. A program without a signature (a development build)
+// checks nothing. Every file is opened once, checked
 // through that handle and held, shared for reading only, until it has been
 // used, so nothing can take its place between the check and the use.
 #include <windows.h>
@@ -17,6 +19,9 @@ namespace qx {
 constexpr HRESULT kSignatureMissing = static_cast<HRESULT>(0x800B0100);      // TRUST_E_NOSIGNATURE
 constexpr HRESULT kSignatureBadDigest = static_cast<HRESULT>(0x80096010);    // TRUST_E_BAD_DIGEST
 constexpr HRESULT kSignerNotOurs = static_cast<HRESULT>(0x800B0004);         // TRUST_E_SUBJECT_NOT_TRUSTED
+// A pinned file whose content is not its release's: ERROR_REVISION_MISMATCH,
+// "Indicates two revision levels are incompatible."
+constexpr HRESULT kNotThisRelease = static_cast<HRESULT>(ERROR_REVISION_MISMATCH);
 
 // What the system says of a file's signature, and who signed it.
 struct SignatureVerdict {
@@ -56,7 +61,13 @@ HRESULT JudgeSignature(const ReferenceSignature& reference, const SignatureVerdi
 class CheckedFile {
 public:
     CheckedFile() = default;
-    static CheckedFile Open(const wchar_t* path, const ReferenceSignature& reference = OwnSignature());
+    CheckedFile(CheckedFile&& other) noexcept = default;
+    CheckedFile& operator=(CheckedFile&& other) noexcept;
+    ~CheckedFile();
+    // Against this program's pin for a file of that name, else its signature.
+    static CheckedFile Open(const wchar_t* path);
+    // Against a signature only.
+    static CheckedFile Open(const wchar_t* path, const ReferenceSignature& reference);
 
     // Why the file could not be opened (ERROR_FILE_NOT_FOUND, ...); 0 when it was.
     DWORD OpenError() const { return openError_; }
@@ -66,11 +77,13 @@ public:
     // Opened, and refused by the check.
     bool Refused() const { return openError_ == ERROR_SUCCESS && result_ != S_OK; }
     const std::wstring& Path() const { return path_; }
-    void Release() { file_.reset(); }
+    HANDLE Handle() const { return file_.get(); }
+    void Release();
 
 private:
     std::wstring path_;
     UniqueHandle file_;
+    bool vouched_ = false;   // matched its pin: vouched for while held
     DWORD openError_ = ERROR_FILE_NOT_FOUND;
     HRESULT result_ = S_OK;
 };

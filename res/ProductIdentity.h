@@ -13,6 +13,11 @@
 
 inline constexpr wchar_t kProductGuid[] = QX_PRODUCT_GUID;
 inline constexpr wchar_t kProductName[] = QX_PRODUCT_NAME;
+// The release every binary and the package carry, set by the build
+// (cmake/Version.cmake): "major.minor.patch.0".
+#define QX_WIDE_TEXT_(x) L## #x
+#define QX_WIDE_TEXT(x) QX_WIDE_TEXT_(x)
+inline constexpr wchar_t kProductVersion[] = QX_WIDE_TEXT(QX_VERSION_NUMBER);
 inline constexpr wchar_t kManufacturer[] = QX_MANUFACTURER;
 
 // Files of the product folder: the package, the launcher under both its
@@ -79,3 +84,4 @@ constexpr unsigned kIdsReasonUnknown = 15027;
 constexpr unsigned kIdsAlreadyRunning = 15028;      // where the system has no text for 1618
 constexpr unsigned kIdsHelp = 15030;                // the launcher's help: its switches and exit codes
 constexpr unsigned kIdsRestartQuestion = 15031;     // %1 the product: restart now? (Yes, No)
+constexpr unsigned kIdsFileOtherRelease = 15032;    // %1 this release, %2 the file, %3 its version, %4 the code in hex

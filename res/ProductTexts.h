@@ -44,6 +44,8 @@ inline constexpr EnglishFallback kEnglishFallbacks[] = {
      L"restart is pending; 87 a switch is not known or lacks its value."},
     {kIdsRestartQuestion, L"The setup of %1 needs a restart of Windows to finish.%n%nRestart now? Open programs are "
                           L"asked to save their work first.%nChoose No to restart later yourself."},
+    {kIdsFileOtherRelease, L"The setup was stopped: a file of the product is not the one of this release (%1) and "
+                           L"was not used.%n%n%2%n%nVersion of the file: %3 (%4)"},
 };
 
 // ENGLISH FALLBACK ONLY, of string 15002: the shorter text a launcher

@@ -15,12 +15,21 @@ bool g_packageTaken = false;
 bool g_packagePrepared = false;
 PreparedPackage g_package;
 
-// The crypto libraries load for the program's own signature; the module
-// checks follow in the order the first tick needs them.
+// The package's check, made on the modules' thread while the other binds
+// the installer, and taken by the read.
+qx::CheckAhead g_packageCheck;
+bool g_checkPackage = false;
+
+// The files the first tick needs, checked in the order it needs them: in a
+// signed launcher each against its release's pin (a hash, no crypto
+// library), the package last (the largest) while the installer is bound.
 DWORD WINAPI CheckModulesProc(void*) {
-    qx::OwnSignature();
     CheckCompanionAhead(Companion::kInstallActions);
     CheckCompanionAhead(Companion::kCustomActionData);
+    if (g_checkPackage) {
+        const std::wstring path = LauncherFilePath(kPackageFile);
+        if (!path.empty()) g_packageCheck.Run(path.c_str());
+    }
     return 0;
 }
 
@@ -29,15 +38,15 @@ DWORD WINAPI BindMsiProc(void*) {
     return 0;
 }
 
-// The installer's binding, then the package: checked (waiting for the
-// program's signature), held, and read through the same calls the first
-// tick makes, while the file stays held.
+// The installer's binding, then the package: its check taken from the
+// other thread (waited for when still under way), and read through the
+// same calls the first tick makes, while the file stays held.
 DWORD WINAPI ReadPackageProc(void*) {
     Msi();
     const std::wstring path = LauncherFilePath(kPackageFile);
     AcquireSRWLockExclusive(&g_packageLock);
     if (!g_packageTaken && !path.empty()) {
-        g_package.file = qx::CheckedFile::Open(path.c_str());
+        g_package.file = g_packageCheck.Take(path.c_str());
         if (g_package.file.Passed()) {
             g_package.result = ReadProductInfoUnlogged(path.c_str(), g_package.productName, g_package.productCode,
                                                        g_package.manufacturer);
@@ -57,6 +66,7 @@ DWORD WINAPI ReadPackageProc(void*) {
 qx::UniqueHandle g_threads[2];
 
 void PrepareFirstTickInBackground(bool readPackage) {
+    g_checkPackage = readPackage;
     // Not waited for here: each user of what the threads make waits on that alone.
     g_threads[0].reset(CreateThread(nullptr, 0, CheckModulesProc, nullptr, 0, nullptr));
     g_threads[1].reset(CreateThread(nullptr, 0, readPackage ? ReadPackageProc : BindMsiProc, nullptr, 0, nullptr));

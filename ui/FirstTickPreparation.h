@@ -1,10 +1,9 @@
 #pragma once
 // What the setup window's first tick needs, made ready on threads of their
-// own from the launcher's start while nothing waits for it: the program's
-// own signature (the crypto libraries load for it) and the checks of the
-// companion modules; the installer's binding, then the check and the read
-// of the package beside the launcher. Each file is held from its check
-// until it is used.
+// own from the launcher's start while nothing waits for it: the checks of
+// the companion modules and of the package beside the launcher (against
+// the release's pins: hashes); the installer's binding, then the read of
+// the package. Each file is held from its check until it is used.
 #include <windows.h>
 
 #include "framework/FileSignature.h"
@@ -19,7 +18,7 @@ void PrepareFirstTickInBackground(bool readPackage = true);
 // after them.
 void WaitForFirstTickPreparation(DWORD timeoutMs);
 
-// The package at path, checked against the program's signature and held,
+// The package at path, checked as a file of the product and held,
 // and its product information when it was read ahead for that same path
 // and file (read is false otherwise: the caller reads it itself).
 struct PreparedPackage {

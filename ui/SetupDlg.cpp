@@ -56,14 +56,20 @@ DWORD CSetupDlg::GetProductInfo(const wchar_t* packagePath) {
         ReportRefusal(packagePath, package.file.Result());
         return static_cast<DWORD>(package.file.Result());
     }
-    if (!package.read)
-        return ReadProductInfo(packagePath, m_szProductName, m_szProductCode, m_szManufacturer);
+    // Held on until the installation has ended: the install-actions module
+    // then takes this launcher's word for the file instead of hashing it again.
+    if (!package.read) {
+        const DWORD result = ReadProductInfo(packagePath, m_szProductName, m_szProductCode, m_szManufacturer);
+        m_heldPackage = std::move(package.file);
+        return result;
+    }
     // Read ahead from this very file: the same fields and the same records
     // as a read made now.
     qx::BoundedCopy(m_szProductName, kProductNameCapacity, package.productName);
     qx::BoundedCopy(m_szProductCode, kProductCodeCapacity, package.productCode);
     qx::BoundedCopy(m_szManufacturer, kManufacturerCapacity, package.manufacturer);
     LogProductInfoRead(package.result);
+    m_heldPackage = std::move(package.file);
     return package.result;
 }
 

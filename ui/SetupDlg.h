@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "framework/Dialog.h"
+#include "framework/FileSignature.h"
 #include "framework/Ownership.h"
 #include "framework/SyncObjects.h"
 #include "framework/Thread.h"
@@ -63,6 +64,8 @@ private:
     // Our own handle to the worker thread, so the dialog can outlive no
     // running worker whatever ended it.
     qx::UniqueHandle m_hWorkerThread;
+    // The package read, held unchanged until the worker has ended.
+    qx::CheckedFile m_heldPackage;
     // Written by the worker, taken by the dialog's thread.
     HANDLE volatile m_hOfferedMutex = nullptr;
 };

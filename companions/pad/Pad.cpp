@@ -14,6 +14,7 @@
 #include "framework/BoundedText.h"
 #include "framework/DllSearch.h"
 #include "framework/FileSignature.h"
+#include "framework/ReleasePins.h"
 #include "framework/Ownership.h"
 #include "framework/SystemMessage.h"
 #include "framework/ResourceText.h"
@@ -48,8 +49,14 @@ DWORD ReportNotStarted(const wchar_t* launcher, DWORD error, bool refused = fals
     qx::BoundedFormat(code, 16, refused ? L"0x%08X" : L"%u", static_cast<unsigned>(error));
     std::wstring reason = qx::SystemMessage(error);
     if (reason.empty()) reason = ProductText(texts.get(), kIdsErrorNumber, {code});
-    const std::wstring message =
-        ProductText(texts.get(), refused ? kIdsPadNotSigned : kIdsPadNotStarted, {launcher, reason.c_str()});
+    std::wstring message;
+    if (refused && static_cast<HRESULT>(error) == qx::kNotThisRelease) {
+        const std::wstring version = qx::FileVersionOf(launcher);
+        message = ProductText(texts.get(), kIdsFileOtherRelease,
+                              {kProductVersion, launcher, version.empty() ? L"-" : version.c_str(), code});
+    } else {
+        message = ProductText(texts.get(), refused ? kIdsPadNotSigned : kIdsPadNotStarted, {launcher, reason.c_str()});
+    }
     const std::wstring caption = ProductText(texts.get(), kIdsPadCaption);
     MessageBoxW(nullptr, message.c_str(), caption.c_str(), MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
     return error;

@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "diag/Logger.h"
+#include "framework/FileSignature.h"
 #include "framework/Ownership.h"
+#include "framework/ReleasePins.h"
 #include "framework/SyncObjects.h"
 #include "tests/support/Harness.h"
 
@@ -264,23 +266,21 @@ TEST_F(InstallActionsTest, FindsThePackageThroughTheRecordedSourceFolder) {
     }
 }
 
-// Inside a signed program (this host is signed as the product is), the
-// module installs only a package signed by the same certificate, found
-// beside it or, for the resumed run, in the recorded source folder.
-TEST_F(InstallActionsTest, APackageNotSignedAsTheProgramIsNeverInstalled) {
+// Inside a signed program (the signed copy of this host,
+// module_checks_in_a_signed_host), the module installs only its own
+// release's package, found beside it or, for the resumed run, in the
+// recorded source folder: not one unsigned, another publisher's, nor one of
+// another release signed as the product is.
+TEST_F(InstallActionsTest, InASignedProgramOnlyThisReleasesPackageIsInstalled) {
+    if (!qx::ProgramCarriesSignature()) GTEST_SKIP() << "runs in the signed copy of this host";
     auto install = Load(folder_);
     ASSERT_NE(install, nullptr);
     const std::wstring source = folder_ + L"source\\";
+    const int notThisRelease = static_cast<int>(qx::kNotThisRelease);
     const struct {
         const wchar_t* variant;
         bool fromRecord;
-        int code;
-    } cases[] = {
-        {L"unsigned", false, static_cast<int>(0x800B0100)},
-        {L"other", false, static_cast<int>(0x800B0004)},
-        {L"unsigned", true, static_cast<int>(0x800B0100)},
-        {L"other", true, static_cast<int>(0x800B0004)},
-    };
+    } cases[] = {{L"unsigned", false}, {L"other", false}, {L"release", false}, {L"unsigned", true}, {L"release", true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(Narrow(c.variant) + (c.fromRecord ? " in the recorded source folder" : " beside the module"));
         const std::wstring where = c.fromRecord ? source : folder_;
@@ -292,17 +292,24 @@ TEST_F(InstallActionsTest, APackageNotSignedAsTheProgramIsNeverInstalled) {
         DeleteFileW(log_.c_str());
         HeldLock held;
         EXPECT_EQ(install(c.fromRecord ? L"AFTERREBOOT=YES CALLER=SETUP" : L"CALLER=SETUP", &held.lock, log_.c_str(), 0),
-                  c.code);
+                  notThisRelease);
         EXPECT_EQ(held.Held(), 0) << "the hourglass is let go";
         EXPECT_EQ(ProductState(), INSTALLSTATE_UNKNOWN) << "nothing installed";
         bool whole = false;
         size_t refusals = 0;
         for (const auto& r : ParseLog(ReadBytes(log_), &whole))
-            refusals += r.type == "ERROR" &&
-                        r.text.rfind("File refused, not signed as this program is: " + Narrow(where + kPackage), 0) == 0;
+            refusals += r.type == "ERROR" && r.text.rfind("File refused, not of this release (" +
+                                                              Narrow(kProductVersion) + "): " + Narrow(where + kPackage),
+                                                          0) == 0;
         EXPECT_EQ(refusals, 1u);
     }
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSourceRecordKey);
+    SCOPED_TRACE("this release's own package");
+    DeleteFileW((source + kPackage).c_str());
+    PutPackage(folder_);
+    HeldLock held;
+    EXPECT_EQ(install(L"CALLER=SETUP", &held.lock, log_.c_str(), 0), 0);
+    ExpectInstalledFiles();
 }
 
 TEST_F(InstallActionsTest, WithoutAPackageAnywhereTheResultIsFileNotFound) {

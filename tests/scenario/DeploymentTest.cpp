@@ -31,7 +31,7 @@ protected:
         if (!withPackage) contents &= ~kWithPackage;
         const std::wstring folder = MakeLauncherFolder(folder_, contents);
         if (throughPad) {
-            EXPECT_TRUE(CopyInto(ProductDir() + L"Setup.exe", folder));
+            EXPECT_TRUE(CopyPadInto(folder));
         }
         WriteActionsScript(folder, script);
         return folder;
@@ -314,7 +314,7 @@ TEST_F(DeploymentTest, UninstallRemovesTheProductAndThenFindsNothingToRemove) {
     UninstallProduct();
     RemoveCache();
     const std::wstring folder = MakeShippedFolder(folder_);
-    ASSERT_TRUE(CopyInto(ProductDir() + L"Setup.exe", folder));
+    ASSERT_TRUE(CopyPadInto(folder));
     const Ending installed = Run(folder + L"Setup.exe", L"/quiet");
     ASSERT_EQ(installed.exitCode, 0u);
     ASSERT_TRUE(ProductInstalled());

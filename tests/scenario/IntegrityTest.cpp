@@ -1,9 +1,10 @@
-// Files of the product folder replaced by files that are not the product's
-// own (unsigned, another publisher's, changed after signing), as a program
+// Files of the product folder replaced by files that are not this
+// release's own (unsigned, another publisher's, changed after signing,
+// another release signed by the product's own certificate), as a program
 // that can write a download folder would: the signed launcher and the
 // signed Pad refuse each before loading, starting or installing it, end
-// with the check's result and name the file; an unsigned folder, as a
-// development build makes it, checks nothing.
+// with the check's result (1306 for a file its release pins) and name the
+// file; an unsigned folder, as a development build makes it, checks nothing.
 #include "tests/scenario/ScenarioTest.h"
 
 namespace qxtest {
@@ -12,6 +13,7 @@ namespace {
 constexpr DWORD kUnsigned = 0x800B0100;      // TRUST_E_NOSIGNATURE
 constexpr DWORD kBadDigest = 0x80096010;     // TRUST_E_BAD_DIGEST
 constexpr DWORD kOtherSigner = 0x800B0004;   // TRUST_E_SUBJECT_NOT_TRUSTED
+constexpr DWORD kNotThisRelease = 1306;      // ERROR_REVISION_MISMATCH: a pinned file not of this release
 
 // tests/trust/<variant>/<file>, made by the build from the signed files.
 std::wstring Variant(const wchar_t* variant, const wchar_t* file) {
@@ -24,16 +26,19 @@ struct Replacement {
     DWORD code;
 };
 
-// Whether an ERROR record of the log names the refused file with the code.
-bool RefusalLogged(const std::wstring& path, DWORD code) {
+// Whether an ERROR record of the log names the refused file with the code
+// (and, for a file of another release, this release and the file's version).
+bool RefusalLogged(const std::wstring& path, DWORD code, const char* fileVersion = "") {
     char hex[16] = {};
     snprintf(hex, sizeof hex, "0x%08X", static_cast<unsigned>(code));
     bool wellFormed = false;
     std::string all;
     for (const auto& record : AllLogRecords(&wellFormed))
         if (record.type == "ERROR") all += record.text + "\n";
-    return all.find("File refused, not signed as this program is: " + Narrow(path)) != std::string::npos &&
-           all.find(std::string(" Code: ") + hex) != std::string::npos;
+    const std::string named = code == kNotThisRelease ? "File refused, not of this release (" + Narrow(kProductVersion) +
+                                                            "): " + Narrow(path) + "\r\n File version: " + fileVersion
+                                                      : "File refused, not signed as this program is: " + Narrow(path);
+    return all.find(named) != std::string::npos && all.find(std::string(" Code: ") + hex) != std::string::npos;
 }
 
 class IntegrityTest : public ScenarioTest {
@@ -46,11 +51,14 @@ protected:
 };
 
 TEST_F(IntegrityTest, QuietRunRefusesEachFileThatIsNotTheProductsOwn) {
+    // Each is pinned by the launcher: whatever is wrong with it, it is not this release's.
     const Replacement cases[] = {
-        {L"QXVInstallActions64.dll", L"unsigned", kUnsigned},  {L"QXVInstallActions64.dll", L"other", kOtherSigner},
-        {L"QXVInstallActions64.dll", L"changed", kBadDigest},  {L"CustomActionData64.dll", L"unsigned", kUnsigned},
-        {L"CustomActionData64.dll", L"other", kOtherSigner},   {L"CustomActionData64.dll", L"changed", kBadDigest},
-        {L"QXPRP4005.msi", L"unsigned", kUnsigned},            {L"QXPRP4005.msi", L"other", kOtherSigner},
+        {L"QXVInstallActions64.dll", L"unsigned", kNotThisRelease}, {L"QXVInstallActions64.dll", L"other", kNotThisRelease},
+        {L"QXVInstallActions64.dll", L"changed", kNotThisRelease},  {L"QXVInstallActions64.dll", L"release", kNotThisRelease},
+        {L"CustomActionData64.dll", L"unsigned", kNotThisRelease},  {L"CustomActionData64.dll", L"other", kNotThisRelease},
+        {L"CustomActionData64.dll", L"changed", kNotThisRelease},   {L"CustomActionData64.dll", L"release", kNotThisRelease},
+        {L"QXPRP4005.msi", L"unsigned", kNotThisRelease},           {L"QXPRP4005.msi", L"other", kNotThisRelease},
+        {L"QXPRP4005.msi", L"release", kNotThisRelease},
     };
     for (const Replacement& c : cases) {
         SCOPED_TRACE(Narrow(c.file) + " " + Narrow(c.variant));
@@ -63,7 +71,11 @@ TEST_F(IntegrityTest, QuietRunRefusesEachFileThatIsNotTheProductsOwn) {
         ASSERT_TRUE(WaitWatchingWindows(p, 60000, sawWindow)) << "the launcher did not end";
         EXPECT_FALSE(sawWindow) << "no window in a quiet run";
         EXPECT_EQ(p.ExitCode(), c.code);
-        EXPECT_TRUE(RefusalLogged(folder + c.file, c.code));
+        // A binary names its version (set back in one of another release); a package has none.
+        const std::string version = std::wstring(c.file) == kPackageFile         ? "none"
+                                    : std::wstring(c.variant) == L"release" ? "0.9.0.0"
+                                                                            : Narrow(kProductVersion);
+        EXPECT_TRUE(RefusalLogged(folder + c.file, c.code, version.c_str()));
         EXPECT_EQ(ProductState(), INSTALLSTATE_UNKNOWN) << "nothing installed";
         EXPECT_FALSE(Contains(LogTexts("TRACE"), "Starting MSIThreadProc")) << "refused before the worker";
     }
@@ -75,66 +87,85 @@ TEST_F(IntegrityTest, RefusalsAreShownInTheLaunchersOwnBox) {
         const wchar_t* file;
         const wchar_t* variant;
         const wchar_t* args;
-        const char* script;
-        const wchar_t* notCalled;   // the record a double leaves when used
         DWORD code;
+        const char* fileVersion;   // in the record of a file of another release
     };
+    // The error module is the file refused (it reports the package not
+    // found, the disc prompt cancelled): the launcher's box, not the
+    // module's. The launcher cannot pin the Pad that pins it: it takes a Pad
+    // signed as it is and of its own release's version.
     const BoxCase cases[] = {
-        // The error module is the file refused: the launcher's box, not the module's.
-        {"error module", kErrorModuleFile, L"other", L"CALLER=SETUP", "result=1603\n", L"report-record.txt",
-         kOtherSigner},
-        {"error module", kErrorModuleFile, L"unsigned", L"CALLER=SETUP", "result=1603\n", L"report-record.txt",
-         kUnsigned},
-        {"Pad", kPadFile, L"unsigned", L"", "result=0\n", L"pad-record.txt", kUnsigned},
+        {"error module", kErrorModuleFile, L"other", L"CALLER=SETUP", kNotThisRelease, "none"},
+        {"error module", kErrorModuleFile, L"release", L"CALLER=SETUP", kNotThisRelease, "0.9.0.0"},
+        {"Pad", kPadFile, L"unsigned", L"", kUnsigned, ""},
+        {"Pad", kPadFile, L"other", L"", kOtherSigner, ""},
+        {"Pad", kPadFile, L"release", L"", kNotThisRelease, "0.9.0.0"},
     };
     for (const BoxCase& c : cases) {
         SCOPED_TRACE(c.what + std::string(" ") + Narrow(c.variant));
         ClearLogs();
-        const std::wstring folder = MakeLauncherFolder(folder_, kInstallScenario);
-        WriteActionsScript(folder, c.script);
+        const std::wstring folder = MakeShippedFolder(folder_);
+        ASSERT_TRUE(DeleteFileW((folder + kPackageFile).c_str()));
         ASSERT_TRUE(CopyInto(Variant(c.variant, c.file), folder, c.file));
         Process p = Process::Start(folder + kLauncherFile64, c.args);
         ASSERT_TRUE(p.Started());
         const Outcome outcome = WaitForEnd(p, 60000);
         ASSERT_TRUE(outcome.ended && !outcome.crashed);
         EXPECT_EQ(outcome.exitCode, c.code);
-        ASSERT_EQ(outcome.messages.size(), 1u);
+        ASSERT_EQ(outcome.messages.size(), 1u) << "the launcher's box only: the refused file was not used";
         EXPECT_NE(outcome.messages[0].find(folder + c.file), std::wstring::npos) << Narrow(outcome.messages[0]);
-        EXPECT_FALSE(FileExists(folder + c.notCalled)) << "the refused file was used";
-        EXPECT_TRUE(RefusalLogged(folder + c.file, c.code));
+        if (c.code == kNotThisRelease) {
+            EXPECT_NE(outcome.messages[0].find(L"Version of the file: "), std::wstring::npos);
+        }
+        EXPECT_TRUE(RefusalLogged(folder + c.file, c.code, c.fileVersion));
+        EXPECT_EQ(LogFiles().size(), 1u) << "no second launcher, which the Pad would have started";
     }
 }
 
-TEST_F(IntegrityTest, PadStartsOnlyALauncherSignedAsItIs) {
-    for (const auto& [variant, code] : {std::pair{L"unsigned", kUnsigned}, std::pair{L"other", kOtherSigner},
-                                        std::pair{L"changed", kBadDigest}}) {
+// The Pad pins the launcher of its release: any other is refused, with its
+// box or, quietly, its exit code alone.
+TEST_F(IntegrityTest, PadStartsOnlyTheLauncherOfItsRelease) {
+    for (const wchar_t* variant : {L"unsigned", L"other", L"changed", L"release"}) {
         SCOPED_TRACE(Narrow(variant));
         ClearLogs();
         const std::wstring folder = MakeShippedFolder(folder_);
-        ASSERT_TRUE(CopyInto(ProductDir() + kPadFile, folder));
+        ASSERT_TRUE(CopyPadInto(folder));
         ASSERT_TRUE(CopyInto(Variant(variant, kLauncherFile64), folder, kLauncherFile64));
         Process pad = Process::Start(folder + kPadFile, L"QUIET=YES");
         ASSERT_TRUE(pad.Started());
         bool sawWindow = true;
         ASSERT_TRUE(WaitWatchingWindows(pad, 60000, sawWindow)) << "the Pad did not end";
         EXPECT_FALSE(sawWindow) << "no box in a quiet run";
-        EXPECT_EQ(pad.ExitCode(), code);
+        EXPECT_EQ(pad.ExitCode(), kNotThisRelease);
         EXPECT_TRUE(LogFiles().empty()) << "the launcher never ran";
     }
     {
         SCOPED_TRACE("with its box");
         const std::wstring folder = MakeShippedFolder(folder_);
-        ASSERT_TRUE(CopyInto(ProductDir() + kPadFile, folder));
-        ASSERT_TRUE(CopyInto(Variant(L"other", kLauncherFile64), folder, kLauncherFile64));
+        ASSERT_TRUE(CopyPadInto(folder));
+        ASSERT_TRUE(CopyInto(Variant(L"release", kLauncherFile64), folder, kLauncherFile64));
         Process pad = Process::Start(folder + kPadFile, L"");
         ASSERT_TRUE(pad.Started());
         const Outcome outcome = WaitForEnd(pad, 60000);
         ASSERT_TRUE(outcome.ended && !outcome.crashed);
-        EXPECT_EQ(outcome.exitCode, kOtherSigner);
+        EXPECT_EQ(outcome.exitCode, kNotThisRelease);
         ASSERT_EQ(outcome.messages.size(), 1u);
-        EXPECT_NE(outcome.messages[0].find(L"not signed by the publisher of this setup"), std::wstring::npos)
+        EXPECT_NE(outcome.messages[0].find(L"not the one of this release (" + std::wstring(kProductVersion) + L")"),
+                  std::wstring::npos)
             << Narrow(outcome.messages[0]);
+        EXPECT_NE(outcome.messages[0].find(L"Version of the file: 0.9.0.0"), std::wstring::npos);
         EXPECT_TRUE(LogFiles().empty()) << "the launcher never ran";
+    }
+    {
+        SCOPED_TRACE("its own release's launcher");
+        const std::wstring folder = MakeShippedFolder(folder_);
+        ASSERT_TRUE(CopyPadInto(folder));
+        Process pad = Process::Start(folder + kPadFile, L"/quiet /norestart");
+        ASSERT_TRUE(pad.Started());
+        ASSERT_TRUE(pad.Wait(120000)) << "the installation did not end";
+        EXPECT_EQ(pad.ExitCode(), 0u);
+        EXPECT_EQ(ProductState(), INSTALLSTATE_DEFAULT) << "the intact signed folder installs";
+        EXPECT_TRUE(LogTexts("ERROR").empty());
     }
 }
 

@@ -128,7 +128,7 @@ TEST_F(LanguageTest, PadBoxIsInTheSessionsLanguageAndAStringItsLanguageLacksIsEn
     // (the rest of its block still there).
     const std::wstring folder = folder_ + L"pad\\";
     SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
-    ASSERT_TRUE(CopyInto(ProductDir() + kPadFile, folder));
+    ASSERT_TRUE(CopyPadInto(folder));
     const std::wstring launcher = folder + kLauncherFile64;
     const std::wstring reason = SystemText(ERROR_FILE_NOT_FOUND);
     const std::wstring texts = folder + kResourceModuleFile;

@@ -17,7 +17,7 @@ TEST_F(PadRoundTripTest, BareStartComesBackThroughTheRealPadWithTheInstallations
         SCOPED_TRACE("result " + std::to_string(result));
         ClearLogs();
         const std::wstring folder = MakeLauncherFolder(folder_, kInstallScenario & ~kWithRecordingPad);
-        ASSERT_TRUE(CopyInto(ProductDir() + L"Setup.exe", folder)) << "the shipped Pad";
+        ASSERT_TRUE(CopyPadInto(folder)) << "the shipped Pad";
         // The second launcher is held inside its installation until the Pad
         // has been found waiting for it.
         WriteActionsScript(folder, "result=" + std::to_string(result) + "\npause_before_unlock=1\n");

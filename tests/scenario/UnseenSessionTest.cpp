@@ -10,7 +10,7 @@
 namespace qxtest {
 namespace {
 
-constexpr DWORD kUnsignedCode = 0x800B0100;   // TRUST_E_NOSIGNATURE
+constexpr DWORD kNotThisRelease = 1306;   // a file the signed launcher pins, not of its release
 
 struct UnseenCase {
     const char* name;
@@ -80,11 +80,11 @@ TEST_F(UnseenSessionTest, EveryPromptBecomesALogRecordAndTheRunEndsByItself) {
              EXPECT_TRUE(CopyInto(BuildDir() + L"tests\\trust\\unsigned\\QXVInstallActions64.dll", folder));
              return folder;
          },
-         kLauncherFile64, kUnsignedCode, "File refused, not signed as this program is: ", false},
+         kLauncherFile64, kNotThisRelease, "File refused, not of this release (", false},
         {"the Pad cannot start the launcher",
          [](const std::wstring& path) {
              const std::wstring folder = Scripted(path, "result=0\n", kWithRecordingPad);
-             EXPECT_TRUE(CopyInto(ProductDir() + kPadFile, folder));
+             EXPECT_TRUE(CopyPadInto(folder));
              EXPECT_TRUE(DeleteFileW((folder + kLauncherFile64).c_str()));
              return folder;
          },

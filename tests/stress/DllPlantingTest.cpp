@@ -245,7 +245,7 @@ TEST_F(StressDllPlanting, HelpersLoadedByBareNameComeFromTheSystemFolder) {
         const std::wstring folder = std::wstring(kRoot) + L"pad\\";
         RemoveTree(folder);
         SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
-        ASSERT_TRUE(CopyInto(ProductDir() + kPadFile, folder));
+        ASSERT_TRUE(CopyPadInto(folder));
         for (const wchar_t* dll : {L"dbghelp.dll", L"rsaenh.dll"}) ASSERT_TRUE(CopyInto(planted, folder, dll));
         const PrefersFilesOverBuiltins overrides(L"Software\\Wine\\AppDefaults\\Setup.exe", {L"dbghelp", L"rsaenh"});
         Process pad = Process::Start(folder + kPadFile, L"");

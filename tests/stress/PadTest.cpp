@@ -45,7 +45,7 @@ TEST_F(StressPad, StartsTheLauncherAsItsCallerAndWaitsForIt) {
     // A launcher that only records how it was started.
     const std::wstring folder = std::wstring(kRoot) + L"pad\\";
     SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
-    ASSERT_TRUE(CopyInto(ProductDir() + L"Setup.exe", folder));
+    ASSERT_TRUE(CopyPadInto(folder));
     ASSERT_TRUE(CopyInto(DoublesDir() + L"pad\\Setup.exe", folder, L"QXVSetup64.exe"));
     Process pad = Process::Start(folder + L"Setup.exe", StartOptions());
     ASSERT_TRUE(pad.Started());
@@ -60,7 +60,7 @@ TEST_F(StressPad, StartsTheLauncherAsItsCallerAndWaitsForIt) {
 TEST_F(StressPad, MissingLauncherIsToldAndItsErrorIsTheExitCode) {
     const std::wstring folder = std::wstring(kRoot) + L"alone\\";
     SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
-    ASSERT_TRUE(CopyInto(ProductDir() + L"Setup.exe", folder));
+    ASSERT_TRUE(CopyPadInto(folder));
     Process pad = Process::Start(folder + L"Setup.exe", StartOptions());
     ASSERT_TRUE(pad.Started());
     HWND box = nullptr;

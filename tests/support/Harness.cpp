@@ -14,7 +14,9 @@ std::wstring MakeLauncherFolder(const std::wstring& path, unsigned contents) {
     RemoveTree(folder);
     SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);
     const std::wstring product = ProductDir();
-    EXPECT_TRUE(CopyInto(product + kLauncherFile64, folder));
+    const bool withDoubles =
+        (contents & (kWithRecordingPad | kWithScriptedActions | kWithRecordingReporter | kWithPackage)) != 0;
+    EXPECT_TRUE(CopyInto(withDoubles ? UnsignedLauncher() : product + kLauncherFile64, folder, kLauncherFile64));
     EXPECT_TRUE(CopyInto(product + L"CustomActionData64.dll", folder));
     if (contents & kWithResourceModule) {
         EXPECT_TRUE(CopyInto(product + kResourceModuleFile, folder));
@@ -42,6 +44,11 @@ std::wstring MakeShippedFolder(const std::wstring& path) {
     const std::wstring folder = MakeLauncherFolder(path, kWithResourceModule | kWithRealModules);
     EXPECT_TRUE(CopyInto(ProductDir() + kPackageFile, folder));
     return folder;
+}
+
+bool CopyPadInto(const std::wstring& folder) {
+    const bool signedLauncher = ReadBytes(folder + kLauncherFile64) == ReadBytes(ProductDir() + kLauncherFile64);
+    return CopyInto(signedLauncher ? ProductDir() + kPadFile : BuildDir() + L"tests\\unsigned\\" + kPadFile, folder);
 }
 
 void WriteActionsScript(const std::wstring& folder, const std::string& script) {

@@ -34,11 +34,18 @@ enum FolderContents : unsigned {
 };
 
 // A fresh folder (removed first when it exists) holding the launcher and
-// the modules it needs. Path ends in a backslash.
+// the modules it needs. Path ends in a backslash. With a double or the test
+// package the launcher is a copy whose signature was removed (it checks
+// nothing, as a development build); otherwise the signed one, which takes
+// only its own release's files.
 std::wstring MakeLauncherFolder(const std::wstring& path, unsigned contents = kStandard);
 // A fresh folder holding what ships: the launcher, its modules and the
 // product's package. Path ends in a backslash.
 std::wstring MakeShippedFolder(const std::wstring& path);
+// The shipped Pad into a folder made above: signed beside the signed
+// launcher, without its signature beside the unsigned copy (the signed Pad
+// starts only the launcher of its release).
+bool CopyPadInto(const std::wstring& folder);
 // Writes the install-actions double's script beside it (key=value lines).
 void WriteActionsScript(const std::wstring& folder, const std::string& script);
 

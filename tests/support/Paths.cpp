@@ -24,6 +24,7 @@ std::wstring ProgramFolder() { return ModuleFolder(nullptr); }
 std::wstring BuildDir() { return Parent(ProgramFolder()); }
 std::wstring ProductDir() { return BuildDir() + L"product\\"; }
 std::wstring DoublesDir() { return BuildDir() + L"tests\\doubles\\"; }
+std::wstring UnsignedLauncher() { return BuildDir() + L"tests\\trust\\unsigned\\" + kLauncherFile64; }
 std::wstring FixturesDir() { return BuildDir() + L"tests\\fixtures\\"; }
 
 std::wstring ShellFolder(int csidl) {

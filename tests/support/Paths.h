@@ -13,6 +13,9 @@ std::wstring ProgramFolder();
 std::wstring BuildDir();      // <build>\ : the test programs lie in <build>\tests\ .
 std::wstring ProductDir();    // <build>\product\ .
 std::wstring DoublesDir();    // <build>\tests\doubles\ .
+// The launcher with its signature removed: it checks nothing, so it runs
+// with the doubles and test packages (made by tests/trust/make-variants.sh).
+std::wstring UnsignedLauncher();
 std::wstring FixturesDir();   // <build>\tests\fixtures\ (test packages)
 
 // A folder the shell knows (CSIDL_*), without a trailing backslash; empty

@@ -28,7 +28,9 @@ function(qx_restart_folder folder script)
   file(REMOVE_RECURSE "${folder}")
 
   file(MAKE_DIRECTORY "${folder}")
-  foreach(f QXVSetup64.exe CustomActionData64.dll QXVSetupRES64.dll)
+  # The launcher without its signature: it runs with the doubles.
+  file(COPY_FILE "${BUILD_DIR}/tests/trust/unsigned/QXVSetup64.exe" "${folder}/QXVSetup64.exe")
+  foreach(f CustomActionData64.dll QXVSetupRES64.dll)
     file(COPY_FILE "${BUILD_DIR}/product/${f}" "${folder}/${f}")
   endforeach()
   file(COPY_FILE "${BUILD_DIR}/tests/doubles/actions/QXVInstallActions64.dll" "${folder}/QXVInstallActions64.dll")

@@ -3,8 +3,11 @@
 // the files that are not the product's own.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "framework/DllSearch.h"
 #include "framework/FileSignature.h"
+#include "framework/ReleasePins.h"
 #include "tests/support/Files.h"
 #include "tests/support/Paths.h"
 #include "tests/support/Text.h"
@@ -157,3 +160,75 @@ TEST(DllSearch, TheFallbackLoadsEachHelperFromTheSystemFolder) {
 }
 
 }  // namespace
+
+// The pins' text as the build writes it, read back for each kind of entry.
+TEST(ReleasePins, EachNameFindsItsOwnHashAndNothingElse) {
+    const std::string a(64, 'a'), b = "0123456789abcdef0123456789ABCDEF0123456789abcdef0123456789abcdef";
+    const std::string pins = "QXPRP4005.msi " + a + "\nQXVInstallActions64.dll " + b + "\nbroken.dll 12\nbad.dll " +
+                             std::string(63, 'f') + "g\n";
+    struct Case {
+        const wchar_t* name;
+        bool found;
+        BYTE first, last;
+    };
+    const Case cases[] = {
+        {L"QXPRP4005.msi", true, 0xAA, 0xAA},
+        {L"C:\\some folder\\qxprp4005.MSI", true, 0xAA, 0xAA},   // folders ignored, case too
+        {L"QXVInstallActions64.dll", true, 0x01, 0xEF},
+        {L"XQXPRP4005.msi", false, 0, 0},                        // a longer name is another file
+        {L"PRP4005.msi", false, 0, 0},
+        {L"broken.dll", false, 0, 0},                            // a hash cut short
+        {L"bad.dll", false, 0, 0},                               // not hex
+        {L"", false, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Narrow(c.name));
+        const auto pin = qx::PinIn(pins.data(), pins.size(), c.name);
+        ASSERT_EQ(pin.has_value(), c.found);
+        if (pin) {
+            EXPECT_EQ((*pin)[0], c.first);
+            EXPECT_EQ((*pin)[31], c.last);
+        }
+    }
+    // Cut anywhere, it reads nothing past its end.
+    for (size_t length = 0; length < pins.size(); ++length)
+        EXPECT_EQ(qx::PinIn(pins.data(), length, L"QXVInstallActions64.dll").has_value(),
+                  length >= pins.find('\n', 14) + 1 + 24 + 64);
+}
+
+// SHA-256 through a handle, and the word given for a held file: asked with
+// another handle of the same file it is given, of another file or after it
+// was withdrawn it is not.
+TEST(ReleasePins, HashThroughTheHandleAndTheWordForAHeldFile) {
+    const std::wstring folder = BuildDir() + L"tests\\";
+    const std::wstring path = folder + L"pins-abc.txt", other = folder + L"pins-other.txt";
+    ASSERT_TRUE(qxtest::PutFile(path, "abc"));
+    ASSERT_TRUE(qxtest::PutFile(other, "abc"));
+    qx::CheckedFile held = qx::CheckedFile::Open(path.c_str(), qx::ReferenceSignature{});
+    ASSERT_TRUE(held.Passed());
+    qx::Sha256 hash = {};
+    ASSERT_EQ(qx::HashOpenFile(held.Handle(), hash), static_cast<DWORD>(ERROR_SUCCESS));
+    // FIPS 180-2's example: SHA-256("abc").
+    const BYTE abc[] = {0xba, 0x78, 0x16, 0xbf, 0x8f, 0x01, 0xcf, 0xea, 0x41, 0x41, 0x40, 0xde, 0x5d, 0xae, 0x22, 0x23,
+                        0xb0, 0x03, 0x61, 0xa3, 0x96, 0x17, 0x7a, 0x9c, 0xb4, 0x10, 0xff, 0x61, 0xf2, 0x00, 0x15, 0xad};
+    EXPECT_TRUE(std::equal(hash.begin(), hash.end(), abc));
+    qx::Sha256 again = {};
+    ASSERT_EQ(qx::HashOpenFile(held.Handle(), again), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(again, hash) << "read from its start each time";
+
+    qx::VouchForHeldFile(held.Handle(), hash);
+    qx::UniqueHandle sameFile(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    qx::UniqueHandle otherFile(CreateFileW(other.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    qx::Sha256 vouched = {};
+    EXPECT_TRUE(qx::VouchedHash(sameFile.get(), vouched));
+    EXPECT_EQ(vouched, hash);
+    EXPECT_FALSE(qx::VouchedHash(otherFile.get(), vouched)) << "the same content is not the same file";
+    qx::WithdrawVouch(held.Handle());
+    EXPECT_FALSE(qx::VouchedHash(sameFile.get(), vouched));
+    EXPECT_FALSE(qx::AskHostToVouch(sameFile.get(), vouched)) << "this test program exports no word";
+    held.Release();
+    sameFile.reset();
+    otherFile.reset();
+    DeleteFileW(path.c_str());
+    DeleteFileW(other.c_str());
+}
