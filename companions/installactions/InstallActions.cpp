@@ -208,9 +208,11 @@ int InstallActions(const wchar_t* commandLine, UiLock* uiLock, const wchar_t* lo
         ReleaseHourglass(uiLock);
         return ERROR_FILE_NOT_FOUND;
     }
-    // Held, shared for reading only, until the installer is done with it: a
-    // package that is not signed as the running program is never installed
-    // (its custom actions would run with the installer's rights).
+    // Held, shared for reading only, until the installer is done with it: in
+    // a signed program a package that is not this release's (pinned by its
+    // hash) is never installed, since its custom actions would run with the
+    // installer's rights. Inside the launcher, which holds the package it
+    // read, the launcher's word for the file stands in for a second hash.
     const qx::CheckedFile checked = qx::CheckedFile::Open(package);
     if (checked.Refused()) {
         LogRefusal(package, checked.Result());
