@@ -14,6 +14,7 @@
 #include "ui/SetupDlg.h"
 #include "worker/CacheInstallSource.h"
 #include "worker/RunOnce.h"
+#include "res/InstallerProperties.h"
 #include "res/ProductIdentity.h"
 
 namespace {
@@ -22,15 +23,25 @@ namespace {
 // needed but no resume after it was armed.
 constexpr DWORD kExitResumeNotArmed = 1604;
 
-// The RunOnce entry, only for a cache a restart can resume from. False,
-// with the reason in the log, when there is none.
+// The RunOnce entry, only for a cache a restart can resume from, carrying
+// the public properties of the command line so the resumed run installs
+// with them. False, with the reason in the log, when there is none.
 bool ArmResume(const CachedSource& cached) {
-    if (cached.usable && cached.whole &&
-        SetRunOnceEntry(cached.cacheFolder, theApp.m_bQuiet, theApp.m_sRequestedLog.c_str()))
+    const std::vector<PublicProperty> properties = PublicProperties(theApp.m_lpCmdLine);
+    std::wstring secret;
+    for (const PublicProperty& p : properties)
+        if (IsSecretProperty(p.name) && secret.empty()) secret = p.name;
+    const std::wstring carried = CommandLinePropertyText(properties);
+    // A RunOnce value is readable by every user: a secret is never written
+    // there, and a resume without it would install something else.
+    if (secret.empty() && cached.usable && cached.whole &&
+        SetRunOnceEntry(cached.cacheFolder, theApp.m_bQuiet, theApp.m_sRequestedLog.c_str(), carried.c_str()))
         return true;
-    const std::wstring reason = !cached.notResumable.empty() ? cached.notResumable
-                                : cached.usable && cached.whole ? L"the RunOnce entry could not be written"
-                                                                : L"the cache is not whole";
+    const std::wstring reason =
+        !secret.empty()                  ? L"a secret property is not written into the RunOnce entry: " + secret
+        : !cached.notResumable.empty()   ? cached.notResumable
+        : cached.usable && cached.whole ? L"the RunOnce entry could not be written (or its command does not fit)"
+                                         : L"the cache is not whole";
     std::wstring text = L"Resume after restart not armed: " + reason;
     LogErrorText(text.c_str());
     return false;
@@ -80,7 +91,7 @@ UINT MSIThreadProc(LPVOID param) {
     }
 
     const wchar_t* commandLine = theApp.m_sModuleArguments.c_str();
-    LogTrace(L"calling DoInstallActions: %s", commandLine);
+    LogTrace(L"calling DoInstallActions: %s", TailForLog(commandLine).c_str());
     bool resumeArmed = false;
     try {
         // Loaded by its full path once its file passed the check; the file

@@ -9,7 +9,7 @@
 #include "framework/Ownership.h"
 
 bool BuildResumeCommand(const wchar_t* cacheFolder, wchar_t* command, bool quiet, const wchar_t* logFile,
-                        size_t capacity) {
+                        size_t capacity, const wchar_t* properties) {
     // The closing quote stands right after the file name: the system splits
     // a quoted command at the quote, so a quote after the arguments would
     // make the whole text one (missing) program path.
@@ -23,17 +23,19 @@ bool BuildResumeCommand(const wchar_t* cacheFolder, wchar_t* command, bool quiet
     if (ok && logFile && *logFile)
         ok = qx::BoundedAppend(command, capacity, L" /log \"") && qx::BoundedAppend(command, capacity, logFile) &&
              qx::BoundedAppend(command, capacity, L"\"");
+    if (ok && properties && *properties)
+        ok = qx::BoundedAppend(command, capacity, L" ") && qx::BoundedAppend(command, capacity, properties);
     if (!ok) {
         for (size_t i = 0; i < capacity; ++i) command[i] = L'\0';
     }
     return ok;
 }
 
-bool SetRunOnceEntry(const wchar_t* cacheFolder, bool quiet, const wchar_t* logFile) {
+bool SetRunOnceEntry(const wchar_t* cacheFolder, bool quiet, const wchar_t* logFile, const wchar_t* properties) {
     wchar_t command[kResumeCommandWithLogCapacity] = {};
-    const bool withLog = logFile && *logFile;
-    const size_t capacity = withLog ? kResumeCommandWithLogCapacity : MAX_PATH;
-    bool built = BuildResumeCommand(cacheFolder, command, quiet, logFile, capacity);
+    const bool longer = (logFile && *logFile) || (properties && *properties);
+    const size_t capacity = longer ? kResumeCommandWithLogCapacity : MAX_PATH;
+    bool built = BuildResumeCommand(cacheFolder, command, quiet, logFile, capacity, properties);
     LogTrace(L"In SetRunOnceEntry: %s", command);
     // A command cut short would start something else after the restart.
     bool written = false;

@@ -10,19 +10,24 @@ inline constexpr wchar_t kRunKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVers
 //   "<cacheFolder>QXVSetup64.exe" AFTERREBOOT=YES CALLER=SETUP
 // and " QUIET=YES" after it for a quiet run, so the resumed run is quiet too.
 // With logFile (a log the caller asked for) ' /log "<logFile>"' follows, so
-// the resumed run writes to the same file; capacity is then the buffer's.
-// Returns false when it does not fit; command is then left empty.
+// the resumed run writes to the same file; with properties (the public
+// installer properties of the command line, quoted as arguments) they
+// follow, so the resumed run installs with them; capacity is then the
+// buffer's. Returns false when it does not fit (nothing is cut short);
+// command is then left empty.
 bool BuildResumeCommand(const wchar_t* cacheFolder, wchar_t* command, bool quiet = false,
-                        const wchar_t* logFile = nullptr, size_t capacity = MAX_PATH);
+                        const wchar_t* logFile = nullptr, size_t capacity = MAX_PATH,
+                        const wchar_t* properties = nullptr);
 
-// The buffer a resume command with a requested log needs at most.
+// The buffer a resume command with a requested log or properties may use.
 constexpr size_t kResumeCommandWithLogCapacity = 2 * MAX_PATH + 48;
 
 // Registers the cached launcher under the machine's RunOnce key. The data
 // is always the whole buffer: 260 characters (520 bytes), or
-// kResumeCommandWithLogCapacity with a requested log. False when no entry
-// was written.
-bool SetRunOnceEntry(const wchar_t* cacheFolder, bool quiet = false, const wchar_t* logFile = nullptr);
+// kResumeCommandWithLogCapacity with a requested log or properties. False
+// when no entry was written.
+bool SetRunOnceEntry(const wchar_t* cacheFolder, bool quiet = false, const wchar_t* logFile = nullptr,
+                     const wchar_t* properties = nullptr);
 
 // The system calls behind a restart request, so a test can stand in for them.
 struct RestartCalls {

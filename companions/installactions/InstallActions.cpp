@@ -11,6 +11,7 @@
 #include "framework/SystemLibrary.h"
 #include "res/ProductIdentity.h"
 #include "res/SourceRecord.h"
+#include "res/InstallerProperties.h"
 #include "res/Switches.h"
 
 namespace {
@@ -145,16 +146,25 @@ void ReleaseHourglass(UiLock* uiLock) {
 // dialog: the reduced level shows it and no wizard dialog (the basic level's
 // built-in window does not exist everywhere). The launcher's hourglass goes
 // the moment that dialog is about to appear. A quiet run shows no window.
-int RunInstaller(const wchar_t* package, UiLock* uiLock, const wchar_t* logPath, bool quiet) {
+// The public properties of the command line go after the module's own, so
+// an administrator who names REINSTALL or REINSTALLMODE has the last word.
+int RunInstaller(const wchar_t* package, UiLock* uiLock, const wchar_t* logPath, bool quiet,
+                 const std::vector<PublicProperty>& given) {
     EnableInstallerLog(logPath);
     const INSTALLSTATE state = Msi().queryProductState(kProductGuid);
-    const wchar_t* properties = state == INSTALLSTATE_UNKNOWN ? L"" : kRepairProperties;
-    LogTrace(L"Product state %d; installing with \"%s\"", static_cast<int>(state), properties);
+    const std::wstring own = state == INSTALLSTATE_UNKNOWN ? L"" : kRepairProperties;
+    std::wstring properties = own, logged = own;
+    if (!given.empty()) {
+        properties += (own.empty() ? L"" : L" ") + InstallerPropertyText(given);
+        logged += (own.empty() ? L"" : L" ") + InstallerPropertyText(given, true);
+    }
+    // Secret values (names ending in PASSWORD or KEY) never reach the log.
+    LogTrace(L"Product state %d; installing with \"%s\"", static_cast<int>(state), logged.c_str());
 
     const INSTALLUILEVEL previous =
         Msi().setInternalUI(quiet ? INSTALLUILEVEL_NONE : INSTALLUILEVEL_REDUCED, nullptr);
     ReleaseHourglass(uiLock);
-    const UINT result = Msi().installProduct(package, properties);
+    const UINT result = Msi().installProduct(package, properties.c_str());
     if (previous != INSTALLUILEVEL_NOCHANGE) Msi().setInternalUI(previous, nullptr);
     LogTrace(L"MsiInstallProductW returned %d", static_cast<int>(result));
     return static_cast<int>(result);
@@ -219,7 +229,7 @@ int InstallActions(const wchar_t* commandLine, UiLock* uiLock, const wchar_t* lo
         ReleaseHourglass(uiLock);
         return static_cast<int>(checked.Result());
     }
-    return RunInstaller(package, uiLock, logPath, switches.quiet);
+    return RunInstaller(package, uiLock, logPath, switches.quiet, PublicProperties(commandLine));
 }
 
 }  // namespace
@@ -230,7 +240,7 @@ QX_INSTALLACTIONS_API int DoInstallActions(const wchar_t* commandLine, UiLock* u
     LogPath(logFile, logPath);
     SetUpLog(logPath);
     wchar_t tail[kLoggedTailChars + 1] = {};
-    qx::BoundedCopy(tail, kLoggedTailChars + 1, commandLine);
+    qx::BoundedCopy(tail, kLoggedTailChars + 1, TailForLog(commandLine).c_str());
     LogTrace(L"In DoInstallActions: %s", tail);
     const int result = InstallActions(commandLine, uiLock, logPath);
     LogTrace(L"DoInstallActions result: %d", result);

@@ -331,5 +331,83 @@ TEST_F(DeploymentTest, UninstallRemovesTheProductAndThenFindsNothingToRemove) {
     }
 }
 
+// Public properties on the command line reach the installer, through the
+// real Pad and the shipped module: a folder with a blank, a value with
+// quotes (the product's comment in its Add/Remove Programs entry).
+TEST_F(DeploymentTest, PublicPropertiesReachTheInstaller) {
+    UninstallProduct();
+    RemoveCache();
+    const std::wstring folder = MakeShippedFolder(folder_);
+    ASSERT_TRUE(CopyPadInto(folder));
+    // No backslash before the closing quote: Windows' programs would take it
+    // for a quote of the value.
+    const std::wstring target = L"C:\\qxtest\\Custom Dir";
+    RemoveTree(target + L"\\");
+    const Ending ending =
+        Run(folder + L"Setup.exe", L"/quiet /norestart \"INSTALLDIR=" + target + L"\" ARPCOMMENTS=\"say \\\"hi\\\" now\"");
+    EXPECT_EQ(ending.exitCode, 0u);
+    EXPECT_TRUE(ProductInstalled());
+    EXPECT_TRUE(FileExists(target + L"\\readme.txt")) << "installed where the administrator said";
+    wchar_t comment[128] = {};
+    DWORD bytes = sizeof comment;
+    EXPECT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE,
+                           (L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + std::wstring(kProductGuid)).c_str(),
+                           L"Comments", RRF_RT_REG_SZ, nullptr, comment, &bytes),
+              ERROR_SUCCESS);
+    EXPECT_STREQ(comment, L"say \"hi\" now") << "quotes arrive intact";
+    EXPECT_TRUE(Contains(LogTexts("TRACE"),
+                         "Product state -1; installing with \"INSTALLDIR=\"" + Narrow(target) +
+                             "\" ARPCOMMENTS=\"say \"\"hi\"\" now\"\""));
+    UninstallProduct();
+    RemoveTree(target + L"\\");
+}
+
+// The resume after a restart installs with the same properties: the RunOnce
+// command carries them, quoted as arguments, within its buffer; one that
+// would not fit, or a secret (its name ends in PASSWORD or KEY: a RunOnce
+// value is readable by every user), arms no resume (1604), and a secret's
+// value never reaches the log.
+TEST_F(DeploymentTest, TheResumeCarriesThePropertiesOrIsNotArmed) {
+    struct Case {
+        const char* what;
+        std::wstring properties;
+        DWORD code;
+        std::wstring carried;   // after the resume's switches; empty: no entry
+    };
+    const Case cases[] = {
+        {"a folder with a blank", L"\"INSTALLDIR=C:\\Custom Dir\\\\\" ADDLOCAL=ALL", 3010,
+         L" \"INSTALLDIR=C:\\Custom Dir\\\\\" ADDLOCAL=ALL"},
+        {"a secret", L"ADDLOCAL=ALL SERVICEPASSWORD=s3cret", 1604, L""},
+        {"too long for the entry", L"TRANSFORMS=" + std::wstring(600, L'x') + L".mst", 1604, L""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ClearLogs();
+        RemoveCache();
+        DeleteValue(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue);
+        const std::wstring folder = Folder("result=3010\n");
+        const Ending ending = Run(folder + L"QXVSetup64.exe", L"CALLER=SETUP QUIET=YES NORESTART=YES " + c.properties);
+        EXPECT_EQ(ending.exitCode, c.code);
+        wchar_t command[1024] = {};
+        DWORD bytes = sizeof command;
+        const LSTATUS read =
+            RegGetValueW(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue, RRF_RT_REG_SZ, nullptr, command, &bytes);
+        if (c.carried.empty()) {
+            EXPECT_NE(read, ERROR_SUCCESS) << "no entry";
+            EXPECT_EQ(ErrorsStartingWith("Resume after restart not armed: "), 1u);
+        } else {
+            ASSERT_EQ(read, ERROR_SUCCESS);
+            EXPECT_EQ(std::wstring(command), L"\"" + CacheFolder() +
+                                                 L"QXVSetup64.exe\" AFTERREBOOT=YES CALLER=SETUP QUIET=YES" + c.carried);
+            // Split back as the resumed launcher splits its tail, it is what was given.
+            const auto resumed = qx::SplitArguments(std::wstring(command).c_str());
+            EXPECT_EQ(resumed[resumed.size() - 2], L"INSTALLDIR=C:\\Custom Dir\\");
+        }
+        bool wellFormed = false;
+        for (const auto& record : AllLogRecords(&wellFormed))
+            EXPECT_EQ(record.text.find("s3cret"), std::string::npos) << "a secret in the log";
+    }
+}
+
 }  // namespace
 }  // namespace qxtest

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "framework/CommandLine.h"
+#include "res/InstallerProperties.h"
 #include "res/Switches.h"
 #include "tests/support/Text.h"
 
@@ -106,3 +107,50 @@ TEST(ReadSwitches, BothFormsOfEachSwitchAndWhatIsNotUnderstood) {
 }
 
 }  // namespace
+
+// Public properties: which arguments are, and both quotings of them.
+TEST(InstallerProperties, OnlyPublicNamesThatAreNotTheProductsSwitches) {
+    const auto found = PublicProperties(
+        L"CALLER=SETUP \"INSTALLDIR=C:\\Custom Dir\" ADDLOCAL=ALL lower=x _P.1=y 9X=z QUIET=YES LOG=c:\\x.log "
+        L"PASSIVE=YES /quiet NOEQUALS EMPTY= TRANSFORMS=site.mst");
+    std::wstring names;
+    for (const PublicProperty& p : found) names += p.name + L"|";
+    EXPECT_EQ(names, L"INSTALLDIR|ADDLOCAL|_P.1|EMPTY|TRANSFORMS|");
+    ASSERT_EQ(found.size(), 5u);
+    EXPECT_EQ(found[0].value, L"C:\\Custom Dir");
+    EXPECT_EQ(found[3].value, L"");
+}
+
+TEST(InstallerProperties, QuotedForTheInstallerAndForACommandLineAndMaskedForTheLog) {
+    struct Case {
+        std::wstring value;
+        std::wstring forInstaller;   // after "NAME="
+    };
+    const Case cases[] = {
+        {L"ALL", L"ALL"},
+        {L"C:\\Custom Dir\\", L"\"C:\\Custom Dir\\\""},
+        {L"say \"hi\"", L"\"say \"\"hi\"\"\""},
+        {L"", L"\"\""},
+        {L"a\\\"b", L"\"a\\\"\"b\""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(qxtest::Narrow(c.value));
+        const std::vector<PublicProperty> one = {{L"NAME", c.value}};
+        EXPECT_EQ(InstallerPropertyText(one), L"NAME=" + c.forInstaller);
+        // Split back as Windows' programs split a command line, it is what was given.
+        const auto split = qx::SplitArguments((L"CALLER=SETUP " + CommandLinePropertyText(one) + L" X=1").c_str());
+        ASSERT_EQ(split.size(), 3u);
+        EXPECT_EQ(split[1], L"NAME=" + c.value);
+    }
+    const std::vector<PublicProperty> secrets = {{L"SERVICEPASSWORD", L"s3cret"}, {L"LICENSEKEY", L"k"},
+                                                 {L"KEYBOARD", L"de"}};
+    EXPECT_EQ(InstallerPropertyText(secrets, true), L"SERVICEPASSWORD=***** LICENSEKEY=***** KEYBOARD=de");
+}
+
+TEST(InstallerProperties, TheLogShowsATailAsItStandsUnlessItHoldsASecret) {
+    const wchar_t* plain = L"CALLER=SETUP  \"INSTALLDIR=C:\\a b\" /quiet";
+    EXPECT_EQ(TailForLog(plain), plain) << "untouched, spacing and all";
+    EXPECT_EQ(TailForLog(L"CALLER=SETUP \"SERVICEPASSWORD=s3 cret\" LICENSEKEY=k \"INSTALLDIR=C:\\a b\""),
+              L"CALLER=SETUP SERVICEPASSWORD=***** LICENSEKEY=***** \"INSTALLDIR=C:\\a b\"");
+    EXPECT_EQ(TailForLog(nullptr), L"");
+}
