@@ -9,7 +9,7 @@
 #include "worker/RunOnce.h"
 
 void RestartWhenAllowed() {
-    if (!theApp.m_bQuiet) {
+    if (!theApp.m_bNoPrompts) {
         const std::wstring question = ProductText(theApp.m_hResModule, kIdsRestartQuestion, {kProductName});
         const std::wstring caption = ProductText(theApp.m_hResModule, kIdsPadCaption);
         // A box that could not be shown counts as a no: nothing restarts

@@ -40,6 +40,8 @@ BOOL CSetupApp::InitInstance() {
     // a quiet one, the installer's own window included.
     m_bUnseen = !qx::PersonCanSeeWindows();
     m_bQuiet = switches.quiet || m_bUnseen;
+    m_bPassive = switches.passive && !m_bQuiet;
+    m_bNoPrompts = m_bQuiet || m_bPassive;
     m_sModuleArguments = tail;
     if (m_bUnseen && !switches.quiet)
         m_sModuleArguments += m_sModuleArguments.empty() ? kSwitchQuiet : std::wstring(L" ") + kSwitchQuiet;
@@ -60,7 +62,7 @@ BOOL CSetupApp::InitInstance() {
     // is missing. Kept to the end of the process on purpose (strings of it
     // are read until the last report), so not put in an owner.
     m_hResModule = qx::LoadResourcesBeside(nullptr, kResourceModuleFile);
-    SetReportingContext(m_hResModule, m_bQuiet);
+    SetReportingContext(m_hResModule, m_bNoPrompts);
 
     for (wchar_t& c : m_szLogFile) c = L'\0';
     const std::wstring logRefused = InitializeLog(m_szLogFile, switches.logFile.c_str());
@@ -77,12 +79,12 @@ BOOL CSetupApp::InitInstance() {
     m_sRequestedLog = switches.logFile.empty() ? L"" : m_szLogFile;
     if (!switches.invalid.empty()) {
         LogErrorText((L"Switch not understood: " + switches.invalid).c_str());
-        if (!m_bQuiet) ShowHelp(m_hResModule);
+        if (!m_bNoPrompts) ShowHelp(m_hResModule);
         m_dwExitCode = ERROR_INVALID_PARAMETER;
         return FALSE;
     }
     if (switches.help) {
-        if (!m_bQuiet) ShowHelp(m_hResModule);
+        if (!m_bNoPrompts) ShowHelp(m_hResModule);
         m_dwExitCode = ERROR_SUCCESS;
         return FALSE;
     }

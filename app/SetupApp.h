@@ -26,6 +26,8 @@ public:
     HMODULE m_hResModule = nullptr;       // "QXVSetupRES64.dll", possibly null
     bool m_bQuiet = false;                // "QUIET=YES", /quiet, or nobody can see: no window at all
     bool m_bUnseen = false;               // nobody can see this session's windows (session 0, a hidden station)
+    bool m_bPassive = false;              // "PASSIVE=YES", /passive: progress shown, nothing to click
+    bool m_bNoPrompts = false;            // quiet or passive: no box, no disc prompt, no question
     bool m_bNoRestart = false;            // "NORESTART=YES", /norestart: the caller restarts
     bool m_bUninstall = false;            // "UNINSTALL=YES", /uninstall: the product is removed
     std::wstring m_sRequestedLog;         // "/log <file>": where the caller asked for the log

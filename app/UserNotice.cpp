@@ -7,7 +7,7 @@
 #include "res/ProductTexts.h"
 
 void TellUser(const std::wstring& text, const std::wstring& textForLog) {
-    if (theApp.m_bQuiet) {
+    if (theApp.m_bNoPrompts) {
         LogErrorText(textForLog.c_str());
     } else {
         AppMessageBox(text.c_str());

@@ -36,8 +36,9 @@ inline constexpr EnglishFallback kEnglishFallbacks[] = {
     {kIdsAlreadyRunning, L"Another installation is already in progress. Complete that installation before "
                          L"proceeding with this install."},
     {kIdsHelp,
-     L"QX Prism P4000 Series Setup%n%nSetup.exe [/quiet] [/norestart] [/log <file>] [/uninstall] [/?]%n%n"
-     L"/quiet, /q, /qn%tNo window; nothing to answer.%n/norestart%tA needed restart is left to the caller.%n"
+     L"QX Prism P4000 Series Setup%n%nSetup.exe [/quiet | /passive] [/norestart] [/log <file>] [/uninstall] [/?]%n%n"
+     L"/quiet, /q, /qn%tNo window; nothing to answer.%n/passive%tProgress only; nothing to answer.%n"
+     L"/norestart%tA needed restart is left to the caller.%n"
      L"/log <file>%tWrite the setup log to this file.%n/uninstall%tRemove the product.%n/?, /help%tShow this "
      L"help.%n%nExit codes: 0 done; 3010 done, restart needed; 1641 restart started; 1602 cancelled; 1603 failed; "
      L"1604 suspended, restart needed and no resume; 1605 not installed; 1618 another installation runs; 350 a "

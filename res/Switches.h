@@ -17,6 +17,9 @@ inline constexpr wchar_t kSwitchRunOnce[] = L"RUNONCE=YES", kSwitchAfterReboot[]
 // Unattended runs: no window of the product's at all, and no restart that
 // the launcher starts itself.
 inline constexpr wchar_t kSwitchQuiet[] = L"QUIET=YES", kSwitchNoRestart[] = L"NORESTART=YES";
+// Unattended with progress: the hourglass and the installer's progress, but
+// nothing that waits for a click.
+inline constexpr wchar_t kSwitchPassive[] = L"PASSIVE=YES";
 
 // Removing the product; the launcher's log written to a file of the
 // caller's choosing ("LOG=<file>", one whole argument).
@@ -30,7 +33,7 @@ inline bool HasSwitch(const wchar_t* tail, const wchar_t* sw) {
 // inside a longer word too: such an argument is never "not understood".
 inline bool HoldsOwnSwitch(const wchar_t* text) {
     for (const wchar_t* own : {kSwitchCallerSetup, kSwitchCallerCoInstaller, kSwitchRunOnce, kSwitchAfterReboot,
-                               kSwitchQuiet, kSwitchNoRestart, kSwitchUninstall})
+                               kSwitchQuiet, kSwitchNoRestart, kSwitchUninstall, kSwitchPassive})
         if (HasSwitch(text, own)) return true;
     return false;
 }
@@ -38,6 +41,7 @@ inline bool HoldsOwnSwitch(const wchar_t* text) {
 // What the switches of a tail ask for, in either form.
 struct Switches {
     bool quiet = false;       // QUIET=YES, /quiet, /q, /qn
+    bool passive = false;     // PASSIVE=YES, /passive
     bool noRestart = false;   // NORESTART=YES, /norestart
     bool uninstall = false;   // UNINSTALL=YES, /uninstall
     bool help = false;        // /?, /help
@@ -54,6 +58,7 @@ struct Switches {
 inline Switches ReadSwitches(const wchar_t* tail) {
     Switches found;
     found.quiet = HasSwitch(tail, kSwitchQuiet);
+    found.passive = HasSwitch(tail, kSwitchPassive);
     found.noRestart = HasSwitch(tail, kSwitchNoRestart);
     found.uninstall = HasSwitch(tail, kSwitchUninstall);
     const std::vector<std::wstring> arguments = qx::SplitArguments(tail);
@@ -69,6 +74,8 @@ inline Switches ReadSwitches(const wchar_t* tail) {
         const auto is = [name](const wchar_t* form) { return _wcsicmp(name, form) == 0; };
         if (is(L"quiet") || is(L"q") || is(L"qn")) {
             found.quiet = true;
+        } else if (is(L"passive")) {
+            found.passive = true;
         } else if (is(L"norestart")) {
             found.noRestart = true;
         } else if (is(L"uninstall")) {

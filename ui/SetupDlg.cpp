@@ -197,7 +197,7 @@ bool CSetupDlg::FirstTick() {
 
             LogTrace(L"Getting Product Info");
             DWORD result = GetProductInfo(packagePath);
-            if (result == ERROR_FILE_NOT_FOUND && theApp.m_bQuiet) {
+            if (result == ERROR_FILE_NOT_FOUND && theApp.m_bNoPrompts) {
                 // Nobody to answer a prompt: only the recorded source folder is
                 // tried, and without one the package stays not found.
                 LogTrace(L"No disc prompt in a quiet run; looking in the recorded source folder");

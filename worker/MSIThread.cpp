@@ -15,6 +15,7 @@
 #include "worker/CacheInstallSource.h"
 #include "worker/RunOnce.h"
 #include "res/InstallerProperties.h"
+#include "res/Switches.h"
 #include "res/ProductIdentity.h"
 
 namespace {
@@ -31,7 +32,10 @@ bool ArmResume(const CachedSource& cached) {
     std::wstring secret;
     for (const PublicProperty& p : properties)
         if (IsSecretProperty(p.name) && secret.empty()) secret = p.name;
-    const std::wstring carried = CommandLinePropertyText(properties);
+    // A passive run resumes passively, with the same properties.
+    const std::wstring carried = (theApp.m_bPassive ? std::wstring(kSwitchPassive) + (properties.empty() ? L"" : L" ")
+                                                    : std::wstring()) +
+                                 CommandLinePropertyText(properties);
     // A RunOnce value is readable by every user: a secret is never written
     // there, and a resume without it would install something else.
     if (secret.empty() && cached.usable && cached.whole &&

@@ -148,7 +148,7 @@ void ReleaseHourglass(UiLock* uiLock) {
 // the moment that dialog is about to appear. A quiet run shows no window.
 // The public properties of the command line go after the module's own, so
 // an administrator who names REINSTALL or REINSTALLMODE has the last word.
-int RunInstaller(const wchar_t* package, UiLock* uiLock, const wchar_t* logPath, bool quiet,
+int RunInstaller(const wchar_t* package, UiLock* uiLock, const wchar_t* logPath, INSTALLUILEVEL level,
                  const std::vector<PublicProperty>& given) {
     EnableInstallerLog(logPath);
     const INSTALLSTATE state = Msi().queryProductState(kProductGuid);
@@ -161,8 +161,7 @@ int RunInstaller(const wchar_t* package, UiLock* uiLock, const wchar_t* logPath,
     // Secret values (names ending in PASSWORD or KEY) never reach the log.
     LogTrace(L"Product state %d; installing with \"%s\"", static_cast<int>(state), logged.c_str());
 
-    const INSTALLUILEVEL previous =
-        Msi().setInternalUI(quiet ? INSTALLUILEVEL_NONE : INSTALLUILEVEL_REDUCED, nullptr);
+    const INSTALLUILEVEL previous = Msi().setInternalUI(level, nullptr);
     ReleaseHourglass(uiLock);
     const UINT result = Msi().installProduct(package, properties.c_str());
     if (previous != INSTALLUILEVEL_NOCHANGE) Msi().setInternalUI(previous, nullptr);
@@ -172,7 +171,7 @@ int RunInstaller(const wchar_t* package, UiLock* uiLock, const wchar_t* logPath,
 
 // Removes the installed product by its code, with the installer's progress
 // window (none in a quiet run); 1605 when it is not installed.
-int RemoveProduct(UiLock* uiLock, const wchar_t* logPath, bool quiet) {
+int RemoveProduct(UiLock* uiLock, const wchar_t* logPath, INSTALLUILEVEL level) {
     const INSTALLSTATE state = Msi().queryProductState(kProductGuid);
     LogTrace(L"Uninstall: product state %d", static_cast<int>(state));
     if (state == INSTALLSTATE_UNKNOWN) {
@@ -180,13 +179,22 @@ int RemoveProduct(UiLock* uiLock, const wchar_t* logPath, bool quiet) {
         return ERROR_UNKNOWN_PRODUCT;
     }
     EnableInstallerLog(logPath);
-    const INSTALLUILEVEL previous =
-        Msi().setInternalUI(quiet ? INSTALLUILEVEL_NONE : INSTALLUILEVEL_REDUCED, nullptr);
+    const INSTALLUILEVEL previous = Msi().setInternalUI(level, nullptr);
     ReleaseHourglass(uiLock);
     const UINT result = Msi().configureProduct(kProductGuid, INSTALLLEVEL_DEFAULT, INSTALLSTATE_ABSENT);
     if (previous != INSTALLUILEVEL_NOCHANGE) Msi().setInternalUI(previous, nullptr);
     LogTrace(L"MsiConfigureProductW returned %d", static_cast<int>(result));
     return static_cast<int>(result);
+}
+
+// The installer's interface for a run: none in a quiet run; in a passive
+// one msiexec's /passive (the basic progress bar, no cancel, no modal box:
+// nothing waits for a click); otherwise the package's own progress dialog.
+INSTALLUILEVEL InterfaceFor(const Switches& switches) {
+    if (switches.quiet) return INSTALLUILEVEL_NONE;
+    if (switches.passive)
+        return static_cast<INSTALLUILEVEL>(INSTALLUILEVEL_BASIC | INSTALLUILEVEL_PROGRESSONLY | INSTALLUILEVEL_HIDECANCEL);
+    return INSTALLUILEVEL_REDUCED;
 }
 
 int InstallActions(const wchar_t* commandLine, UiLock* uiLock, const wchar_t* logPath) {
@@ -197,7 +205,7 @@ int InstallActions(const wchar_t* commandLine, UiLock* uiLock, const wchar_t* lo
     }
     // The product's own forms and those administrators type (/quiet, ...).
     const Switches switches = ReadSwitches(commandLine);
-    if (switches.uninstall) return RemoveProduct(uiLock, logPath, switches.quiet);
+    if (switches.uninstall) return RemoveProduct(uiLock, logPath, InterfaceFor(switches));
     if (commandLine && wcsstr(commandLine, kSwitchAfterReboot)) {
         const INSTALLSTATE state = Msi().queryProductState(kProductGuid);
         LogTrace(L"After the restart: product state %d", static_cast<int>(state));
@@ -229,7 +237,7 @@ int InstallActions(const wchar_t* commandLine, UiLock* uiLock, const wchar_t* lo
         ReleaseHourglass(uiLock);
         return static_cast<int>(checked.Result());
     }
-    return RunInstaller(package, uiLock, logPath, switches.quiet, PublicProperties(commandLine));
+    return RunInstaller(package, uiLock, logPath, InterfaceFor(switches), PublicProperties(commandLine));
 }
 
 }  // namespace

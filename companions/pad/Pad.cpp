@@ -71,7 +71,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR arguments, int) {
     const std::wstring tail = arguments ? arguments : L"";
     // The launcher reads the same switches, in either form, from what is
     // passed on. Where nobody can see a box, nobody can click it away.
-    g_quiet = ReadSwitches(tail.c_str()).quiet || !qx::PersonCanSeeWindows();
+    const Switches switches = ReadSwitches(tail.c_str());
+    g_quiet = switches.quiet || switches.passive || !qx::PersonCanSeeWindows();
     const std::wstring parameters = tail.empty() ? std::wstring(kSwitchCallerSetup) : std::wstring(kSwitchCallerSetup) + L" " + tail;
     wchar_t path[MAX_PATH] = {};
     DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);

@@ -409,5 +409,39 @@ TEST_F(DeploymentTest, TheResumeCarriesThePropertiesOrIsNotArmed) {
     }
 }
 
+// /passive: the hourglass and the installer's progress as in a run a person
+// watches, but nothing that waits for a click: a refusal goes to the log
+// as in a quiet run, and the exit codes are the quiet run's.
+TEST_F(DeploymentTest, PassiveShowsProgressAndWaitsForNoClick) {
+    UninstallProduct();
+    RemoveCache();
+    {
+        SCOPED_TRACE("the shipped folder installs");
+        const std::wstring folder = MakeShippedFolder(folder_);
+        Process p = Process::Start(folder + kLauncherFile64, L"CALLER=SETUP /passive /norestart");
+        ASSERT_TRUE(p.Started());
+        const Outcome outcome = WaitForEnd(p, 120000);
+        ASSERT_TRUE(outcome.ended && !outcome.crashed);
+        EXPECT_EQ(outcome.exitCode, 0u);
+        EXPECT_TRUE(outcome.messages.empty()) << "no box";
+        EXPECT_TRUE(ProductInstalled());
+        EXPECT_TRUE(Contains(LogTexts("TRACE"), "Starting Thread for hourglass AVI")) << "the hourglass shows";
+        UninstallProduct();
+    }
+    {
+        SCOPED_TRACE("a pending restart");
+        ClearLogs();
+        ASSERT_TRUE(SetDword(HKEY_LOCAL_MACHINE, kPendingRebootKey, L"x", 1));
+        Process p = Process::Start(Folder("result=0\n") + kLauncherFile64, L"CALLER=SETUP /passive");
+        ASSERT_TRUE(p.Started());
+        const Outcome outcome = WaitForEnd(p, 60000);
+        DeleteKey(HKEY_LOCAL_MACHINE, kPendingRebootKey);
+        ASSERT_TRUE(outcome.ended && !outcome.crashed);
+        EXPECT_EQ(outcome.exitCode, kRebootPendingCode);
+        EXPECT_TRUE(outcome.messages.empty()) << "no box waits";
+        EXPECT_FALSE(LogTexts("ERROR").empty()) << "the text is in the log instead";
+    }
+}
+
 }  // namespace
 }  // namespace qxtest

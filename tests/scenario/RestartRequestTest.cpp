@@ -158,6 +158,34 @@ TEST_F(RestartRequestTest, APersonIsAskedFirstAndTheResumeStandsEitherWay) {
     }
 }
 
+// A passive run restarts as a quiet one does, without asking anyone, and
+// its resume after the restart is passive too. (Without the shutdown
+// privilege the request is made and refused: this test's prefix stays up.)
+TEST_F(RestartRequestTest, APassiveRunRestartsWithoutAskingAndResumesPassively) {
+    RemoveCache();
+    DeleteValue(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue);
+    const std::wstring folder = MakeLauncherFolder(folder_, kInstallScenario);
+    WriteActionsScript(folder, "result=3010\n");
+    LimitedLauncher launcher =
+        StartWithoutShutdownPrivilege(folder + L"QXVSetup64.exe", L"CALLER=SETUP /passive ADDLOCAL=ALL");
+    ASSERT_TRUE(launcher.process) << "could not start a launcher without the shutdown privilege";
+    ResumeThread(launcher.thread.get());
+    ASSERT_EQ(WaitForSingleObject(launcher.process.get(), kHangGuardMs), WAIT_OBJECT_0)
+        << "the launcher did not end: a box waits";
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(launcher.process.get(), &code);
+    EXPECT_EQ(code, 3010u);
+    const auto texts = LogTexts("TRACE");
+    EXPECT_TRUE(Contains(texts, "In RebootSystemNow")) << "asked for without a question";
+    EXPECT_FALSE(Contains(texts, "Restart left to the person"));
+    wchar_t command[1024] = {};
+    DWORD bytes = sizeof command;
+    ASSERT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue, RRF_RT_REG_SZ, nullptr, command, &bytes),
+              ERROR_SUCCESS);
+    EXPECT_EQ(std::wstring(command),
+              L"\"" + CacheFolder() + L"QXVSetup64.exe\" AFTERREBOOT=YES CALLER=SETUP PASSIVE=YES ADDLOCAL=ALL");
+}
+
 // A quiet run restarts without asking, but every other program is asked:
 // one holding work it will not give up keeps running, the machine stays up,
 // and the resume waits for the next restart.

@@ -154,3 +154,14 @@ TEST(InstallerProperties, TheLogShowsATailAsItStandsUnlessItHoldsASecret) {
               L"CALLER=SETUP SERVICEPASSWORD=***** LICENSEKEY=***** \"INSTALLDIR=C:\\a b\"");
     EXPECT_EQ(TailForLog(nullptr), L"");
 }
+
+TEST(ReadSwitches, PassiveInEitherForm) {
+    for (const wchar_t* tail : {L"/passive", L"-PASSIVE", L"CALLER=SETUP PASSIVE=YES", L"/Passive /norestart"}) {
+        const Switches s = ReadSwitches(tail);
+        EXPECT_TRUE(s.passive) << qxtest::Narrow(tail);
+        EXPECT_FALSE(s.quiet);
+        EXPECT_EQ(s.invalid, L"");
+    }
+    EXPECT_FALSE(ReadSwitches(L"/passively").passive);
+    EXPECT_EQ(ReadSwitches(L"/passively").invalid, L"/passively");
+}
