@@ -8,7 +8,7 @@ packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
   wine64 xvfb xauth openbox x11-apps x11-utils imagemagick
   msitools wixl osslsigncode zip
-  googletest python3
+  googletest python3 python3-yaml python3-jsonschema
   locales-all
 )
 

@@ -416,9 +416,10 @@ TEST_F(DeploymentTest, PassiveShowsProgressAndWaitsForNoClick) {
     UninstallProduct();
     RemoveCache();
     {
-        SCOPED_TRACE("the shipped folder installs");
+        SCOPED_TRACE("the shipped folder installs, through the Pad");
         const std::wstring folder = MakeShippedFolder(folder_);
-        Process p = Process::Start(folder + kLauncherFile64, L"CALLER=SETUP /passive /norestart");
+        ASSERT_TRUE(CopyPadInto(folder));
+        Process p = Process::Start(folder + kPadFile, L"/passive /norestart");
         ASSERT_TRUE(p.Started());
         const Outcome outcome = WaitForEnd(p, 120000);
         ASSERT_TRUE(outcome.ended && !outcome.crashed);
