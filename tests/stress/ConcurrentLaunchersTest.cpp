@@ -90,6 +90,13 @@ TEST(StressLaunchers, TenStartedAtOnceOneInstallsTheOthersAreRefused) {
         bool wellFormed = false;
         const auto records = AllLogRecords(&wellFormed);
         EXPECT_TRUE(wellFormed) << "ten writers at once leave only whole records";
+        // Which file, and how it reads, should it ever happen.
+        for (const auto& file : LogFiles()) {
+            bool fileWellFormed = true;
+            const std::string bytes = ReadBytes(file);
+            ParseLog(bytes, &fileWellFormed);
+            EXPECT_TRUE(fileWellFormed) << Narrow(file) << ":\n" << bytes.substr(0, 6000);
+        }
         EXPECT_EQ(CountText(records, "Inside QXVSetup.exe"), static_cast<size_t>(kLaunchers));
         EXPECT_EQ(CountText(records, kRefusedLine), static_cast<size_t>(kLaunchers - 1));
         EXPECT_EQ(CountText(records, "Showing Hourglass"), 1u);
