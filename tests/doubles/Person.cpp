@@ -12,6 +12,7 @@
 
 #include <string>
 
+#include "framework/Ownership.h"
 #include "res/ProductIdentity.h"
 #include "res/ProductTexts.h"
 
@@ -23,15 +24,14 @@ int g_answer = 0;   // IDYES, IDNO, or 0: leave the box alone
 constexpr UINT_PTR kLookForBox = 1, kGiveUp = 2;
 
 void Record(const char* line) {
-    const HANDLE file = CreateFileW(g_record.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return;
+    const qx::UniqueHandle file(CreateFileW(g_record.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return;
     DWORD written = 0;
-    WriteFile(file, line, static_cast<DWORD>(strlen(line)), &written, nullptr);
-    WriteFile(file, "\r\n", 2, &written, nullptr);
+    WriteFile(file.get(), line, static_cast<DWORD>(strlen(line)), &written, nullptr);
+    WriteFile(file.get(), "\r\n", 2, &written, nullptr);
     // On disk before the session may end this process.
-    FlushFileBuffers(file);
-    CloseHandle(file);
+    FlushFileBuffers(file.get());
 }
 
 // The launcher's restart question: the setup's caption, Yes and No buttons.
