@@ -22,13 +22,17 @@ bool StartPad() {
 
     // Held, shared for reading only, until the Pad has started from it.
     const qx::CheckedFile pad = qx::CheckedFile::Open(padPath);
-    if (pad.Refused()) {
-        ReportRefusal(padPath, pad.Result());
+    // Nothing there: nothing to start, as a start of a missing file would have it.
+    if (pad.Absent()) return true;
+    if (!pad.Passed()) {
+        ReportRefusal(padPath, pad.Refusal());
         return false;
     }
+    // Started by the path the checked file resolves to, its folders held.
+    const wchar_t* usable = pad.UsablePath();
     // The Pad pins this launcher, so this launcher cannot pin the Pad: a
     // signed launcher takes it by its signer and its release's version.
-    if (pad.Passed() && qx::ProgramCarriesSignature() && qx::FileVersionOf(padPath) != kProductVersion) {
+    if (qx::ProgramCarriesSignature() && qx::FileVersionOf(usable) != kProductVersion) {
         ReportRefusal(padPath, qx::kNotThisRelease);
         return false;
     }
@@ -36,12 +40,12 @@ bool StartPad() {
     // The Pad gets its own quoted path and nothing else: none of the
     // launcher's arguments is passed on.
     wchar_t commandLine[1024] = {};
-    qx::BoundedFormat(commandLine, 1024, L"\"%s\"", padPath);
+    qx::BoundedFormat(commandLine, 1024, L"\"%s\"", usable);
 
     STARTUPINFOW si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
-    if (CreateProcessW(padPath, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+    if (CreateProcessW(usable, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
         const qx::UniqueHandle process(pi.hProcess), thread(pi.hThread);
     }
     return true;

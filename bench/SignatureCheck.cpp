@@ -39,7 +39,7 @@ int wmain(int argc, wchar_t** argv) {
         const qx::CheckedFile checked = qx::CheckedFile::Open(path.c_str(), reference);
         QueryPerformanceCounter(&end);
         std::printf("check_us=%ls %lld 0x%08lX\n", file, Microseconds(start, end, frequency),
-                    static_cast<unsigned long>(checked.Result()));
+                    static_cast<unsigned long>(checked.Refusal()));
     }
     return 0;
 }

@@ -87,9 +87,12 @@ bool HoldCacheFolder(const wchar_t* cacheFolder, bool createMissing, CacheFolder
         if (check != qx::EntryCheck::kItself || !isFolder)
             return Fail(reason, std::wstring(what[i]) + L" is not a folder");
 
-        if (!created && held.trusted && !qx::IsAdministratorsOrSystem(qx::OwnerOf(level.get()))) {
+        // Trusted only when nobody else can write to it, delete in it or
+        // change its rights: its owner and every allowing entry count.
+        std::wstring why;
+        if (!created && held.trusted && !qx::OnlyAdministratorsCanChangeEntry(level.get(), &why)) {
             held.trusted = false;
-            held.distrust = std::wstring(what[i]) + L" is not owned by Administrators or SYSTEM";
+            held.distrust = std::wstring(what[i]) + L" " + why;
         }
         // The manufacturer's level may be shared with its other products
         // and keeps its rights; the product's own level gets the protected

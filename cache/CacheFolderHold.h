@@ -13,8 +13,9 @@ struct CacheFolderHold {
     // The manufacturer's and the product's level, in that order.
     std::vector<qx::UniqueHandle> levels;
     // Only administrators can write there: every level was created by the
-    // launcher or is owned by Administrators or SYSTEM, and the product
-    // level carries the protected descriptor. Only then does the cache hold
+    // launcher or can be changed by nobody but Administrators, SYSTEM and
+    // TrustedInstaller (its owner and every allowing entry of its access
+    // list), and the product level carries the protected descriptor. Only then does the cache hold
     // code that is started with administrator rights.
     bool trusted = false;
     // Why it is not trusted, when it is held but not trusted.
@@ -26,7 +27,7 @@ struct CacheFolderHold {
 // Takes hold of the cache folder, which must be the common application-data
 // folder, two plain levels and a backslash. createMissing creates missing
 // levels with the protected descriptor; otherwise a missing level fails.
-// A level that is a link fails. An existing product level owned by
-// Administrators or SYSTEM gets the protected descriptor again. False with
-// a reason when the folder cannot be held.
+// A level that is a link fails. An existing product level that only
+// administrators can change gets the protected descriptor again. False
+// with a reason when the folder cannot be held.
 bool HoldCacheFolder(const wchar_t* cacheFolder, bool createMissing, CacheFolderHold& hold, std::wstring* reason);

@@ -72,7 +72,8 @@ void ReportRefusal(const std::wstring& path, HRESULT result) {
                               {kProductVersion, path.c_str(), version.empty() ? L"-" : version.c_str(), code});
     } else {
         const std::wstring reason = RefusalReason(result, qx::TextFor::kPerson, g_resModule);
-        message = ProductText(g_resModule, kIdsFileRefused, {path.c_str(), reason.c_str(), code});
+        message = ProductText(g_resModule, qx::CouldNotBeChecked(result) ? kIdsFileNotChecked : kIdsFileRefused,
+                              {path.c_str(), reason.c_str(), code});
     }
     AppMessageBox(message.c_str(), MB_OK | MB_ICONERROR);
 }

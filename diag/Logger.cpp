@@ -250,6 +250,11 @@ void LogRefusal(const wchar_t* path, HRESULT result) {
         record += path ? path : L"";
         record += L"\n File version: ";
         record += version.empty() ? L"none" : version;
+    } else if (qx::CouldNotBeChecked(result)) {
+        // Not even opened for its check (another program holds it with
+        // delete access, say): the system's text says why.
+        record = L"File refused, it could not be checked: ";
+        record += path ? path : L"";
     } else {
         record = L"File refused, not signed as this program is: ";
         record += path ? path : L"";

@@ -146,14 +146,33 @@ HRESULT JudgeSignature(const ReferenceSignature& reference, const SignatureVerdi
     return file.signer == reference.signer ? S_OK : kSignerNotOurs;
 }
 
+bool CheckedFile::OpenHeldFile(bool checking) {
+    DWORD error = ERROR_SUCCESS;
+    file_ = OpenHeld(path_.c_str(), error);
+    absent_ = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    usablePath_ = path_;
+    if (file_ || absent_) return static_cast<bool>(file_);
+    // Held open by another program in a way that shuts the check out (with
+    // delete access, say): what cannot be checked is not used. A program
+    // that checks nothing takes it as it always has.
+    refusal_ = checking ? static_cast<HRESULT>(error) : S_OK;
+    return false;
+}
+
+bool CheckedFile::HoldItsPath() {
+    const DWORD error = HoldPathOf(file_.get(), usablePath_, folders_);
+    if (error == ERROR_SUCCESS) return true;
+    refusal_ = static_cast<HRESULT>(error);
+    return false;
+}
+
 CheckedFile CheckedFile::Open(const wchar_t* path, const ReferenceSignature& reference) {
     CheckedFile checked;
     checked.path_ = path ? path : L"";
-    checked.file_ = OpenHeld(checked.path_.c_str(), checked.openError_);
-    if (!checked.file_) return checked;
-    checked.result_ = reference.kind == ReferenceSignature::Kind::kUnsigned
-                          ? S_OK
-                          : JudgeSignature(reference, VerifySignature(checked.file_.get(), checked.path_.c_str()));
+    const bool checking = reference.kind != ReferenceSignature::Kind::kUnsigned;
+    if (!checked.OpenHeldFile(checking) || !checking) return checked;
+    if (!checked.HoldItsPath()) return checked;
+    checked.refusal_ = JudgeSignature(reference, VerifySignature(checked.file_.get(), checked.usablePath_.c_str()));
     return checked;
 }
 
@@ -164,16 +183,15 @@ CheckedFile CheckedFile::Open(const wchar_t* path) {
     if (!pin) return Open(path, OwnSignature());
     CheckedFile checked;
     checked.path_ = path ? path : L"";
-    checked.file_ = OpenHeld(checked.path_.c_str(), checked.openError_);
-    if (!checked.file_) return checked;
+    if (!checked.OpenHeldFile(true) || !checked.HoldItsPath()) return checked;
     // Hashed through the handle that is held until the use: what was hashed
     // is what is used. A file the host program holds since its own hash of
     // it matched is not hashed again.
     Sha256 hash = {};
     DWORD error = ERROR_SUCCESS;
     if (!AskHostToVouch(checked.file_.get(), hash) || hash != *pin) error = HashOpenFile(checked.file_.get(), hash);
-    checked.result_ = error != ERROR_SUCCESS ? HRESULT_FROM_WIN32(error) : hash == *pin ? S_OK : kNotThisRelease;
-    if (checked.result_ == S_OK) {
+    checked.refusal_ = error != ERROR_SUCCESS ? HRESULT_FROM_WIN32(error) : hash == *pin ? S_OK : kNotThisRelease;
+    if (checked.refusal_ == S_OK) {
         VouchForHeldFile(checked.file_.get(), hash);
         checked.vouched_ = true;
     }
@@ -184,11 +202,13 @@ CheckedFile& CheckedFile::operator=(CheckedFile&& other) noexcept {
     if (this != &other) {
         Release();
         path_ = std::move(other.path_);
+        usablePath_ = std::move(other.usablePath_);
         file_ = std::move(other.file_);
+        folders_ = std::move(other.folders_);
         vouched_ = other.vouched_;
         other.vouched_ = false;
-        openError_ = other.openError_;
-        result_ = other.result_;
+        absent_ = other.absent_;
+        refusal_ = other.refusal_;
     }
     return *this;
 }
@@ -200,6 +220,7 @@ void CheckedFile::Release() {
     if (vouched_ && file_) WithdrawVouch(file_.get());
     vouched_ = false;
     file_.reset();
+    folders_ = HeldFolders();
 }
 
 void CheckAhead::Run(const wchar_t* path) {
@@ -215,20 +236,20 @@ CheckVerdict CheckAhead::Verdict(const wchar_t* path) {
     Run(path);
     AcquireSRWLockShared(&lock_);
     CheckVerdict verdict;
-    if (held_ && path && _wcsicmp(file_.Path().c_str(), path) == 0) {
-        verdict = {file_.OpenError(), file_.Result()};
+    if (held_ && path && _wcsicmp(file_.AskedPath().c_str(), path) == 0) {
+        verdict = {file_.Absent(), file_.Refusal()};
         ReleaseSRWLockShared(&lock_);
         return verdict;
     }
     ReleaseSRWLockShared(&lock_);
     const CheckedFile now = CheckedFile::Open(path);
-    return {now.OpenError(), now.Result()};
+    return {now.Absent(), now.Refusal()};
 }
 
 CheckedFile CheckAhead::Take(const wchar_t* path) {
     AcquireSRWLockExclusive(&lock_);
     CheckedFile taken;
-    const bool same = held_ && path && _wcsicmp(file_.Path().c_str(), path) == 0;
+    const bool same = held_ && path && _wcsicmp(file_.AskedPath().c_str(), path) == 0;
     if (same) {
         taken = std::move(file_);
         file_ = CheckedFile();

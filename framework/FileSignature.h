@@ -11,6 +11,7 @@
 
 #include <string>
 
+#include "framework/HeldPath.h"
 #include "framework/Ownership.h"
 
 namespace qx {
@@ -22,6 +23,15 @@ constexpr HRESULT kSignerNotOurs = static_cast<HRESULT>(0x800B0004);         // 
 // A pinned file whose content is not its release's: ERROR_REVISION_MISMATCH,
 // "Indicates two revision levels are incompatible."
 constexpr HRESULT kNotThisRelease = static_cast<HRESULT>(ERROR_REVISION_MISMATCH);
+
+// A refusal that is a system error rather than a verdict on the file: it
+// could not be opened for the check (held by another program with delete
+// access: 32), its path could not be held, or it could not be read.
+inline bool CouldNotBeChecked(HRESULT refusal) {
+    if (refusal == S_OK || refusal == kNotThisRelease) return false;
+    const DWORD code = static_cast<DWORD>(refusal);
+    return code < 0x10000 || HRESULT_FACILITY(refusal) == FACILITY_WIN32;
+}
 
 // What the system says of a file's signature, and who signed it.
 struct SignatureVerdict {
@@ -57,7 +67,14 @@ HRESULT JudgeSignature(const ReferenceSignature& reference, const SignatureVerdi
 
 // A file opened for reading with neither writing nor deletion shared, and
 // checked against the reference through that handle. It stays so as long as
-// this object lives (or until Release).
+// this object lives (or until Release). Only a check that passed hands out
+// the path and the handle to use: a file that could not even be opened for
+// the check is refused like any other (its open error is the refusal), and
+// one that is not there is absent, which is no refusal. The path to use is
+// the one the held handle resolves to, with each of its folders held too
+// (framework/HeldPath.h), so no link or rename can send it elsewhere.
+// A program that checks nothing (a development build, unsigned) uses any
+// file it finds by the path it was given, as it always has.
 class CheckedFile {
 public:
     CheckedFile() = default;
@@ -69,29 +86,41 @@ public:
     // Against a signature only.
     static CheckedFile Open(const wchar_t* path, const ReferenceSignature& reference);
 
-    // Why the file could not be opened (ERROR_FILE_NOT_FOUND, ...); 0 when it was.
-    DWORD OpenError() const { return openError_; }
-    // S_OK when the file was opened and may be used.
-    HRESULT Result() const { return result_; }
-    bool Passed() const { return openError_ == ERROR_SUCCESS && result_ == S_OK; }
-    // Opened, and refused by the check.
-    bool Refused() const { return openError_ == ERROR_SUCCESS && result_ != S_OK; }
-    const std::wstring& Path() const { return path_; }
-    HANDLE Handle() const { return file_.get(); }
+    // Nothing is at the path (ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND).
+    bool Absent() const { return absent_; }
+    bool Passed() const { return !absent_ && refusal_ == S_OK; }
+    // Why the file may not be used: the check's result, or the error that
+    // kept it from being opened or its path from being held; S_OK when it
+    // passed or is absent.
+    HRESULT Refusal() const { return absent_ ? S_OK : refusal_; }
+    // The path to start, load or install it by; null unless it passed.
+    const wchar_t* UsablePath() const { return Passed() ? usablePath_.c_str() : nullptr; }
+    // The held handle; null unless it passed (or when a development build
+    // could not open it).
+    HANDLE UsableHandle() const { return Passed() ? file_.get() : nullptr; }
+    // The path as it was asked for, for records and messages only.
+    const std::wstring& AskedPath() const { return path_; }
     void Release();
 
 private:
+    // Opens the file held; false (absent or refused) when it cannot be.
+    bool OpenHeldFile(bool checking);
+    // Holds the folders of the path the handle resolves to; false (refused) when they cannot be.
+    bool HoldItsPath();
+
     std::wstring path_;
+    std::wstring usablePath_;
     UniqueHandle file_;
+    HeldFolders folders_;
     bool vouched_ = false;   // matched its pin: vouched for while held
-    DWORD openError_ = ERROR_FILE_NOT_FOUND;
-    HRESULT result_ = S_OK;
+    bool absent_ = true;
+    HRESULT refusal_ = S_OK;
 };
 
 // What a check said, without the file.
 struct CheckVerdict {
-    DWORD openError = ERROR_SUCCESS;
-    HRESULT result = S_OK;
+    bool absent = false;
+    HRESULT refusal = S_OK;
 };
 
 // A check made ahead of its use, on another thread, and taken by whoever

@@ -5,6 +5,8 @@
 // the elevated launcher starts, nor decide where it writes.
 #include <windows.h>
 
+#include <string>
+
 #include "framework/Ownership.h"
 #include "framework/SecurityDescriptors.h"
 
@@ -25,6 +27,17 @@ Sid OwnerOf(HANDLE entry);
 
 bool IsAdministratorsOrSystem(const Sid& sid);
 bool SameSid(const Sid& a, const Sid& b);
+
+// Whether nobody but Administrators, SYSTEM and TrustedInstaller can change
+// what the descriptor guards: its owner is one of them, and no allowing
+// entry of its access list, inherited or not, gives anyone else a right to
+// write to it, add or delete in it, or change its attributes, rights or
+// owner, neither on the folder itself nor on what is made in it (an entry
+// passed on to children). A missing access list lets everyone do anything.
+// False with a short reason when someone else could.
+bool OnlyAdministratorsCanChange(PSECURITY_DESCRIPTOR descriptor, std::wstring* why = nullptr);
+// The same for the entry behind the handle (opened with READ_CONTROL).
+bool OnlyAdministratorsCanChangeEntry(HANDLE entry, std::wstring* why = nullptr);
 
 // Gives the entry (opened with WRITE_DAC | WRITE_OWNER) the descriptor's
 // owner and its protected access list.

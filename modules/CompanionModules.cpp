@@ -40,16 +40,18 @@ Slot& SlotOf(Companion which) { return g_slots[which == Companion::kInstallActio
 // Checks (or takes the check made ahead) and loads by full path; the file
 // stays held until the loader has it mapped.
 HMODULE LoadChecked(qx::CheckedFile checked, ModuleLoad& load) {
-    load.path = checked.Path();
-    if (checked.OpenError() != ERROR_SUCCESS) {
-        load.error = qx::LoadFailure(checked.OpenError());
+    load.path = checked.AskedPath();
+    if (checked.Absent()) {
+        load.error = qx::LoadFailure(ERROR_FILE_NOT_FOUND);
         return nullptr;
     }
-    if (checked.Refused()) {
-        load.refused = checked.Result();
+    if (!checked.Passed()) {
+        load.refused = checked.Refusal();
         return nullptr;
     }
-    HMODULE module = qx::LoadModuleByFullPath(load.path.c_str());
+    // By the path the checked file resolves to, its folders held: the
+    // loader maps exactly the file that was checked.
+    HMODULE module = qx::LoadModuleByFullPath(checked.UsablePath());
     if (!module) load.error = qx::LoadFailure(GetLastError());
     return module;
 }
@@ -99,10 +101,10 @@ ModuleLoad CompanionVerdict(Companion which) {
         return load;
     }
     const qx::CheckVerdict verdict = slot.ahead.Verdict(load.path.c_str());
-    if (verdict.openError != ERROR_SUCCESS)
-        load.error = qx::LoadFailure(verdict.openError);
+    if (verdict.absent)
+        load.error = qx::LoadFailure(ERROR_FILE_NOT_FOUND);
     else
-        load.refused = verdict.result;
+        load.refused = verdict.refusal;
     return load;
 }
 

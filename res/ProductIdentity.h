@@ -85,3 +85,4 @@ constexpr unsigned kIdsAlreadyRunning = 15028;      // where the system has no t
 constexpr unsigned kIdsHelp = 15030;                // the launcher's help: its switches and exit codes
 constexpr unsigned kIdsRestartQuestion = 15031;     // %1 the product: restart now? (Yes, No)
 constexpr unsigned kIdsFileOtherRelease = 15032;    // %1 this release, %2 the file, %3 its version, %4 the code in hex
+constexpr unsigned kIdsFileNotChecked = 15033;      // %1 the file, %2 the system's reason, %3 the code in hex

@@ -47,6 +47,8 @@ inline constexpr EnglishFallback kEnglishFallbacks[] = {
                           L"asked to save their work first.%nChoose No to restart later yourself."},
     {kIdsFileOtherRelease, L"The setup was stopped: a file of the product is not the one of this release (%1) and "
                            L"was not used.%n%n%2%n%nVersion of the file: %3 (%4)"},
+    {kIdsFileNotChecked, L"The setup was stopped: a file of the product could not be checked and was not "
+                         L"used.%n%n%1%n%n%2 (%3)"},
 };
 
 // ENGLISH FALLBACK ONLY, of string 15002: the shorter text a launcher

@@ -48,8 +48,8 @@ DWORD WINAPI ReadPackageProc(void*) {
     if (!g_packageTaken && !path.empty()) {
         g_package.file = g_packageCheck.Take(path.c_str());
         if (g_package.file.Passed()) {
-            g_package.result = ReadProductInfoUnlogged(path.c_str(), g_package.productName, g_package.productCode,
-                                                       g_package.manufacturer);
+            g_package.result = ReadProductInfoUnlogged(g_package.file.UsablePath(), g_package.productName,
+                                                       g_package.productCode, g_package.manufacturer);
             g_package.read = true;
         }
         g_packagePrepared = true;
@@ -84,7 +84,7 @@ PreparedPackage TakePreparedPackage(const wchar_t* path) {
     PreparedPackage taken;
     AcquireSRWLockExclusive(&g_packageLock);
     const bool same = g_packagePrepared && !g_packageTaken && path &&
-                      _wcsicmp(g_package.file.Path().c_str(), path) == 0;
+                      _wcsicmp(g_package.file.AskedPath().c_str(), path) == 0;
     if (same) taken = std::move(g_package);
     // Taken once: a later read, of another path or a second time, is made
     // by the caller, and a read ahead that comes too late makes none.

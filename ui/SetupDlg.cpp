@@ -52,14 +52,20 @@ DWORD CSetupDlg::GetProductInfo(const wchar_t* packagePath) {
     // Held, shared for reading only, while it is read; a package that is
     // not the product's own is not read at all.
     PreparedPackage package = TakePreparedPackage(packagePath);
-    if (package.file.Refused()) {
-        ReportRefusal(packagePath, package.file.Result());
-        return static_cast<DWORD>(package.file.Result());
+    if (package.file.Absent()) {
+        // The records of a read that found no file.
+        LogProductInfoRead(ERROR_FILE_NOT_FOUND);
+        return ERROR_FILE_NOT_FOUND;
+    }
+    if (!package.file.Passed()) {
+        ReportRefusal(packagePath, package.file.Refusal());
+        return static_cast<DWORD>(package.file.Refusal());
     }
     // Held on until the installation has ended: the install-actions module
     // then takes this launcher's word for the file instead of hashing it again.
     if (!package.read) {
-        const DWORD result = ReadProductInfo(packagePath, m_szProductName, m_szProductCode, m_szManufacturer);
+        const DWORD result =
+            ReadProductInfo(package.file.UsablePath(), m_szProductName, m_szProductCode, m_szManufacturer);
         m_heldPackage = std::move(package.file);
         return result;
     }

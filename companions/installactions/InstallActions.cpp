@@ -232,12 +232,19 @@ int InstallActions(const wchar_t* commandLine, UiLock* uiLock, const wchar_t* lo
     // installer's rights. Inside the launcher, which holds the package it
     // read, the launcher's word for the file stands in for a second hash.
     const qx::CheckedFile checked = qx::CheckedFile::Open(package);
-    if (checked.Refused()) {
-        LogRefusal(package, checked.Result());
+    if (checked.Absent()) {
+        LogTrace(L"Package %s is gone", package);
         ReleaseHourglass(uiLock);
-        return static_cast<int>(checked.Result());
+        return ERROR_FILE_NOT_FOUND;
     }
-    return RunInstaller(package, uiLock, logPath, InterfaceFor(switches), PublicProperties(commandLine));
+    if (!checked.Passed()) {
+        LogRefusal(package, checked.Refusal());
+        ReleaseHourglass(uiLock);
+        return static_cast<int>(checked.Refusal());
+    }
+    // By the path the held file resolves to, its folders held too: the
+    // installer opens exactly the package that was checked.
+    return RunInstaller(checked.UsablePath(), uiLock, logPath, InterfaceFor(switches), PublicProperties(commandLine));
 }
 
 }  // namespace

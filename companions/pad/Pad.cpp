@@ -43,6 +43,8 @@ DWORD ShellStartError(const SHELLEXECUTEINFOW& info) {
 
 DWORD ReportNotStarted(const wchar_t* launcher, DWORD error, bool refused = false) {
     if (g_quiet) return error;
+    // Not even opened for the check: the system's reason says why.
+    if (refused && qx::CouldNotBeChecked(static_cast<HRESULT>(error))) refused = false;
     // From the folder of this program, as data: it holds no code.
     const qx::UniqueModule texts(qx::LoadResourcesBeside(nullptr, kResourceModuleFile));
     wchar_t code[16] = {};
@@ -84,9 +86,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR arguments, int) {
     if (!qx::BoundedAppend(path, MAX_PATH, kLauncherFile64))
         return static_cast<int>(ReportNotStarted(kLauncherFile64, ERROR_BAD_PATHNAME));
 
-    // Held, shared for reading only, until the launcher has started from it.
+    // Held, shared for reading only, with every folder of its path, for as
+    // long as the launcher runs: nothing can take its place, nor that of
+    // the folder the launcher works from, before or after its start.
     const qx::CheckedFile launcher = qx::CheckedFile::Open(path);
-    if (launcher.Refused()) return static_cast<int>(ReportNotStarted(path, static_cast<DWORD>(launcher.Result()), true));
+    if (launcher.Absent()) return static_cast<int>(ReportNotStarted(path, ERROR_FILE_NOT_FOUND));
+    if (!launcher.Passed()) return static_cast<int>(ReportNotStarted(path, static_cast<DWORD>(launcher.Refusal()), true));
 
     // The shell may hand the start to extensions that need COM.
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
@@ -99,7 +104,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR arguments, int) {
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof info;
     info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
-    info.lpFile = path;
+    // The path the checked file resolves to, its folders held: no link on
+    // the way can lead the start to another file.
+    info.lpFile = launcher.UsablePath();
     info.lpParameters = parameters.c_str();
     info.nShow = SW_SHOWNORMAL;
     SetLastError(ERROR_SUCCESS);

@@ -50,7 +50,7 @@ TEST_F(RealInstallTest, LauncherInstallsTheProductAndAgainCleanly) {
             // rightly does not trust it, and says so, and nothing else.
             ASSERT_EQ(errors.size(), 1u);
             EXPECT_EQ(errors[0],
-                      "Install source cache not used: manufacturer level is not owned by Administrators or SYSTEM");
+                      "Install source cache not used: manufacturer level is not owned by Administrators, SYSTEM or TrustedInstaller");
         }
     }
     EXPECT_TRUE(FileExists(L"C:\\Program Files\\Selkirk-Vane\\QX Prism P4000 Series\\QXPRP4005.inf"));

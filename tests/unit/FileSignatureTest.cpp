@@ -52,20 +52,24 @@ TEST(FileSignature, EachFileIsJudgedAgainstTheReferencesSigner) {
     for (const Case& c : cases) {
         SCOPED_TRACE(Narrow(c.path));
         const qx::CheckedFile bySigned = qx::CheckedFile::Open(c.path.c_str(), signedProgram);
-        ASSERT_EQ(bySigned.OpenError(), 0u);
+        ASSERT_FALSE(bySigned.Absent());
         // A file that is no Authenticode subject at all is refused too,
         // with whatever the system calls it.
         if (c.path.find(L"Garbage") != std::wstring::npos)
-            EXPECT_TRUE(bySigned.Refused());
+            EXPECT_NE(bySigned.Refusal(), S_OK);
         else
-            EXPECT_EQ(bySigned.Result(), c.bySigned);
+            EXPECT_EQ(bySigned.Refusal(), c.bySigned);
+        // Only a check that passed hands out what to use.
+        EXPECT_EQ(bySigned.UsablePath() != nullptr, bySigned.Passed());
+        EXPECT_EQ(bySigned.UsableHandle() != nullptr, bySigned.Passed());
         const qx::CheckedFile byUnsigned = qx::CheckedFile::Open(c.path.c_str(), unsignedProgram);
         EXPECT_TRUE(byUnsigned.Passed()) << "an unsigned program checks nothing";
     }
     const qx::CheckedFile missing = qx::CheckedFile::Open((ProductDir() + L"absent.dll").c_str(), signedProgram);
-    EXPECT_EQ(missing.OpenError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_TRUE(missing.Absent());
     EXPECT_FALSE(missing.Passed());
-    EXPECT_FALSE(missing.Refused());
+    EXPECT_EQ(missing.Refusal(), S_OK) << "a file that is not there is absent, not refused";
+    EXPECT_EQ(missing.UsablePath(), nullptr);
 }
 
 TEST(FileSignature, OnlyAnUntrustedRootIsForgivenAndOnlyForTheProgramsOwnSigner) {
@@ -128,13 +132,14 @@ TEST(FileSignature, ACheckAheadIsHandedOverOnceAndOnlyForItsPath) {
     qx::CheckAhead ahead;
     ahead.Run(module.c_str());
     const qx::CheckVerdict verdict = ahead.Verdict(module.c_str());
-    EXPECT_EQ(verdict.openError, 0u);
+    EXPECT_FALSE(verdict.absent);
+    EXPECT_EQ(verdict.refusal, S_OK);
     EXPECT_FALSE(DeleteFileW(module.c_str())) << "held from the check ahead on";
     qx::CheckedFile taken = ahead.Take(module.c_str());
     EXPECT_TRUE(taken.Passed());
-    EXPECT_EQ(_wcsicmp(taken.Path().c_str(), module.c_str()), 0);
+    EXPECT_EQ(_wcsicmp(taken.AskedPath().c_str(), module.c_str()), 0);
     const qx::CheckedFile another = ahead.Take(other.c_str());
-    EXPECT_EQ(_wcsicmp(another.Path().c_str(), other.c_str()), 0) << "another path is checked afresh";
+    EXPECT_EQ(_wcsicmp(another.AskedPath().c_str(), other.c_str()), 0) << "another path is checked afresh";
     // A check ahead that comes after the take holds nothing nobody takes.
     ahead.Run(other.c_str());
     taken.Release();
@@ -207,23 +212,23 @@ TEST(ReleasePins, HashThroughTheHandleAndTheWordForAHeldFile) {
     qx::CheckedFile held = qx::CheckedFile::Open(path.c_str(), qx::ReferenceSignature{});
     ASSERT_TRUE(held.Passed());
     qx::Sha256 hash = {};
-    ASSERT_EQ(qx::HashOpenFile(held.Handle(), hash), static_cast<DWORD>(ERROR_SUCCESS));
+    ASSERT_EQ(qx::HashOpenFile(held.UsableHandle(), hash), static_cast<DWORD>(ERROR_SUCCESS));
     // FIPS 180-2's example: SHA-256("abc").
     const BYTE abc[] = {0xba, 0x78, 0x16, 0xbf, 0x8f, 0x01, 0xcf, 0xea, 0x41, 0x41, 0x40, 0xde, 0x5d, 0xae, 0x22, 0x23,
                         0xb0, 0x03, 0x61, 0xa3, 0x96, 0x17, 0x7a, 0x9c, 0xb4, 0x10, 0xff, 0x61, 0xf2, 0x00, 0x15, 0xad};
     EXPECT_TRUE(std::equal(hash.begin(), hash.end(), abc));
     qx::Sha256 again = {};
-    ASSERT_EQ(qx::HashOpenFile(held.Handle(), again), static_cast<DWORD>(ERROR_SUCCESS));
+    ASSERT_EQ(qx::HashOpenFile(held.UsableHandle(), again), static_cast<DWORD>(ERROR_SUCCESS));
     EXPECT_EQ(again, hash) << "read from its start each time";
 
-    qx::VouchForHeldFile(held.Handle(), hash);
+    qx::VouchForHeldFile(held.UsableHandle(), hash);
     qx::UniqueHandle sameFile(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     qx::UniqueHandle otherFile(CreateFileW(other.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     qx::Sha256 vouched = {};
     EXPECT_TRUE(qx::VouchedHash(sameFile.get(), vouched));
     EXPECT_EQ(vouched, hash);
     EXPECT_FALSE(qx::VouchedHash(otherFile.get(), vouched)) << "the same content is not the same file";
-    qx::WithdrawVouch(held.Handle());
+    qx::WithdrawVouch(held.UsableHandle());
     EXPECT_FALSE(qx::VouchedHash(sameFile.get(), vouched));
     EXPECT_FALSE(qx::AskHostToVouch(sameFile.get(), vouched)) << "this test program exports no word";
     held.Release();
