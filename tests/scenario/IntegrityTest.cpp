@@ -14,6 +14,7 @@ constexpr DWORD kUnsigned = 0x800B0100;      // TRUST_E_NOSIGNATURE
 constexpr DWORD kBadDigest = 0x80096010;     // TRUST_E_BAD_DIGEST
 constexpr DWORD kOtherSigner = 0x800B0004;   // TRUST_E_SUBJECT_NOT_TRUSTED
 constexpr DWORD kNotThisRelease = 1306;      // ERROR_REVISION_MISMATCH: a pinned file not of this release
+constexpr DWORD kHeldForDeletion = 32;       // ERROR_SHARING_VIOLATION: another program holds it with delete access
 
 // tests/trust/<variant>/<file>, made by the build from the signed files.
 std::wstring Variant(const wchar_t* variant, const wchar_t* file) {
@@ -37,7 +38,8 @@ bool RefusalLogged(const std::wstring& path, DWORD code, const char* fileVersion
         if (record.type == "ERROR") all += record.text + "\n";
     const std::string named = code == kNotThisRelease ? "File refused, not of this release (" + Narrow(kProductVersion) +
                                                             "): " + Narrow(path) + "\r\n File version: " + fileVersion
-                                                      : "File refused, not signed as this program is: " + Narrow(path);
+                              : code == kHeldForDeletion ? "File refused, it could not be checked: " + Narrow(path)
+                                                         : "File refused, not signed as this program is: " + Narrow(path);
     return all.find(named) != std::string::npos && all.find(std::string(" Code: ") + hex) != std::string::npos;
 }
 
@@ -166,6 +168,75 @@ TEST_F(IntegrityTest, PadStartsOnlyTheLauncherOfItsRelease) {
         EXPECT_EQ(pad.ExitCode(), 0u);
         EXPECT_EQ(ProductState(), INSTALLSTATE_DEFAULT) << "the intact signed folder installs";
         EXPECT_TRUE(LogTexts("ERROR").empty());
+    }
+}
+
+// Each file the signed programs check, held open by another program with
+// delete access (every sharing allowed) as a program that means to move it
+// does: the check cannot open it, so it is refused with that error, in the
+// launcher's record and box or the Pad's exit code, and never used
+// unchecked, whether it is the release's own or a stranger's.
+TEST_F(IntegrityTest, AFileTheCheckCannotOpenIsRefusedNeverUsedUnchecked) {
+    enum class Run { kQuietLauncher, kLauncherWithBox, kQuietForward, kQuietPad };
+    struct HeldCase {
+        const wchar_t* file;
+        const wchar_t* variant;   // null: the release's own
+        Run run;
+    };
+    const HeldCase cases[] = {
+        {L"QXVInstallActions64.dll", nullptr, Run::kQuietLauncher},
+        {L"QXVInstallActions64.dll", L"unsigned", Run::kQuietLauncher},
+        {L"CustomActionData64.dll", nullptr, Run::kQuietLauncher},
+        {kPackageFile, nullptr, Run::kQuietLauncher},
+        {kPackageFile, L"other", Run::kQuietLauncher},
+        // The error module, for the report of a package not found.
+        {kErrorModuleFile, nullptr, Run::kLauncherWithBox},
+        // The Pad the launcher forwards a start without a caller switch to.
+        {kPadFile, nullptr, Run::kQuietForward},
+        {kPadFile, L"unsigned", Run::kQuietForward},
+        // The launcher the Pad starts.
+        {kLauncherFile64, nullptr, Run::kQuietPad},
+        {kLauncherFile64, L"unsigned", Run::kQuietPad},
+    };
+    for (const HeldCase& c : cases) {
+        SCOPED_TRACE(Narrow(c.file) + " " + (c.variant ? Narrow(c.variant) : std::string("of the release")));
+        ClearLogs();
+        const std::wstring folder = MakeShippedFolder(folder_);
+        ASSERT_TRUE(CopyPadInto(folder));
+        if (c.variant) {
+            ASSERT_TRUE(CopyInto(Variant(c.variant, c.file), folder, c.file));
+        }
+        if (c.run == Run::kLauncherWithBox) {
+            ASSERT_TRUE(DeleteFileW((folder + kPackageFile).c_str()));
+        }
+        const std::wstring held = folder + c.file;
+        const qx::UniqueHandle other = HoldForDeletion(held);
+        ASSERT_TRUE(other) << "the other program's hold";
+
+        const bool pad = c.run == Run::kQuietPad;
+        const std::wstring args = c.run == Run::kQuietLauncher   ? L"CALLER=SETUP QUIET=YES"
+                                  : c.run == Run::kLauncherWithBox ? L"CALLER=SETUP"
+                                                                   : L"QUIET=YES";
+        Process p = Process::Start(folder + (pad ? kPadFile : kLauncherFile64), args);
+        ASSERT_TRUE(p.Started());
+        const Outcome outcome = WaitForEnd(p, 60000);
+        ASSERT_TRUE(outcome.ended && !outcome.crashed);
+        EXPECT_EQ(outcome.exitCode, kHeldForDeletion);
+        if (c.run == Run::kLauncherWithBox) {
+            ASSERT_EQ(outcome.messages.size(), 1u) << "the launcher's box only: the held module was not loaded";
+            EXPECT_NE(outcome.messages[0].find(held), std::wstring::npos) << Narrow(outcome.messages[0]);
+            EXPECT_NE(outcome.messages[0].find(L"could not be checked"), std::wstring::npos);
+        } else {
+            EXPECT_TRUE(outcome.messages.empty()) << "no box in a quiet run";
+        }
+        if (pad) {
+            EXPECT_TRUE(LogFiles().empty()) << "the launcher never ran";
+        } else {
+            EXPECT_TRUE(RefusalLogged(held, kHeldForDeletion));
+            EXPECT_EQ(LogFiles().size(), 1u) << "no second launcher, which a started Pad would have started";
+            EXPECT_FALSE(Contains(LogTexts("TRACE"), "Starting MSIThreadProc")) << "refused before the worker";
+        }
+        EXPECT_EQ(ProductState(), INSTALLSTATE_UNKNOWN) << "nothing installed";
     }
 }
 

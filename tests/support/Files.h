@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "framework/Ownership.h"
+
 namespace qxtest {
 
 bool FileExists(const std::wstring& path);   // a file, not a folder
@@ -21,6 +23,11 @@ bool CopyInto(const std::wstring& from, const std::wstring& folder, const std::w
 // Removes a folder and what it holds through the shell (a link inside may
 // be followed: for folders a test made itself; see Links.h otherwise).
 void RemoveTree(const std::wstring& folder);
+
+// The file opened as a program that means to move or delete it would open
+// it: with delete access, every sharing allowed. A check's read-only open
+// then fails with 32 while the loader and the shell can still start it.
+qx::UniqueHandle HoldForDeletion(const std::wstring& path);
 
 // The non-empty lines of a record file; one field of a record line.
 std::vector<std::wstring> RecordLines(const std::wstring& file);

@@ -80,4 +80,51 @@ inline bool MakeLink(std::wstring link, std::wstring target) {
     return RunSystemShell(L"ln -s " + QuotedUnix(target) + L" " + QuotedUnix(link));
 }
 
+// A link that another program (a shell loop outside Wine) switches between
+// two folders as fast as it can, each switch an atomic rename over the
+// link, from Start until Stop (or the end of the object).
+class SwitchingLink {
+public:
+    SwitchingLink() = default;
+    SwitchingLink(const SwitchingLink&) = delete;
+    SwitchingLink& operator=(const SwitchingLink&) = delete;
+    ~SwitchingLink() { Stop(); }
+
+    // link must not exist (a trailing backslash is dropped); false when the
+    // loop could not be started.
+    bool Start(std::wstring link, std::wstring a, std::wstring b) {
+        for (std::wstring* path : {&link, &a, &b})
+            while (path->size() > 3 && path->back() == L'\\') path->pop_back();
+        if (!MakeLink(link, a)) return false;
+        const std::wstring next = QuotedUnix(link + L".next");
+        const std::wstring target = QuotedUnix(link);
+        stop_ = link + L".stop";
+        stopped_ = link + L".stopped";
+        DeleteFileW(stop_.c_str());
+        DeleteFileW(stopped_.c_str());
+        const std::wstring stop = QuotedUnix(stop_), stopped = QuotedUnix(stopped_);
+        // Left running in the background; it ends when the stop file appears.
+        running_ = RunSystemShell(L"(while [ ! -e " + stop + L" ]; do ln -sfn " + QuotedUnix(b) + L" " + next +
+                                  L" && mv -T " + next + L" " + target + L"; ln -sfn " + QuotedUnix(a) + L" " + next +
+                                  L" && mv -T " + next + L" " + target + L"; done; : > " + stopped +
+                                  L") >/dev/null 2>&1 & true");
+        return running_;
+    }
+
+    // Ends the loop and waits for it (at most ten seconds).
+    void Stop() {
+        if (!running_) return;
+        running_ = false;
+        HANDLE file = CreateFileW(stop_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+        for (int i = 0; i < 500 && GetFileAttributesW(stopped_.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(20);
+        DeleteFileW(stop_.c_str());
+        DeleteFileW(stopped_.c_str());
+    }
+
+private:
+    bool running_ = false;
+    std::wstring stop_, stopped_;
+};
+
 }  // namespace qxtest

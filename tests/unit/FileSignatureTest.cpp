@@ -4,11 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <filesystem>
 
 #include "framework/DllSearch.h"
 #include "framework/FileSignature.h"
 #include "framework/ReleasePins.h"
 #include "tests/support/Files.h"
+#include "tests/support/Links.h"
 #include "tests/support/Paths.h"
 #include "tests/support/Text.h"
 
@@ -124,6 +127,61 @@ TEST(FileSignature, AHeldFileCannotBeRenamedReplacedOrDeletedUntilReleased) {
     held.Release();
     EXPECT_TRUE(MoveFileW(path.c_str(), moved.c_str()));
     qxtest::RemoveTree(folder);
+}
+
+// A file another program holds with delete access cannot be opened for the
+// check: a checking program refuses it with that error and hands out
+// nothing to use; one that checks nothing takes it by its path as before.
+TEST(FileSignature, AFileTheCheckCannotOpenIsRefusedWithItsOpenError) {
+    const std::wstring path = ProductDir() + L"CustomActionData64.dll";
+    const qx::UniqueHandle other = qxtest::HoldForDeletion(path);
+    ASSERT_TRUE(other);
+    const qx::CheckedFile bySigned = qx::CheckedFile::Open(path.c_str(), ReferenceOf(ProductDir() + L"QXVSetup64.exe"));
+    EXPECT_FALSE(bySigned.Absent());
+    EXPECT_FALSE(bySigned.Passed());
+    EXPECT_EQ(bySigned.Refusal(), static_cast<HRESULT>(ERROR_SHARING_VIOLATION));
+    EXPECT_TRUE(qx::CouldNotBeChecked(bySigned.Refusal()));
+    EXPECT_EQ(bySigned.UsablePath(), nullptr);
+    EXPECT_EQ(bySigned.UsableHandle(), nullptr);
+    const qx::CheckedFile byUnsigned = qx::CheckedFile::Open(path.c_str(), qx::ReferenceSignature{});
+    ASSERT_TRUE(byUnsigned.Passed()) << "a development build checks nothing";
+    EXPECT_EQ(std::wstring(byUnsigned.UsablePath()), path);
+    // The verdicts that are refusals of the file, not failures to read it.
+    EXPECT_FALSE(qx::CouldNotBeChecked(qx::kNotThisRelease));
+    EXPECT_FALSE(qx::CouldNotBeChecked(qx::kSignatureMissing));
+    EXPECT_FALSE(qx::CouldNotBeChecked(qx::kSignerNotOurs));
+    EXPECT_FALSE(qx::CouldNotBeChecked(S_OK));
+    EXPECT_TRUE(qx::CouldNotBeChecked(HRESULT_FROM_WIN32(ERROR_READ_FAULT)));
+    EXPECT_TRUE(qx::CouldNotBeChecked(static_cast<HRESULT>(qx::kPathNotHeld)));
+}
+
+// The path handed out is the one the held handle resolves to, not the one
+// asked for through a link, and every folder on it stays where it is until
+// the file is released.
+TEST(FileSignature, TheUsablePathIsTheResolvedOneWithItsFoldersHeld) {
+    const std::wstring root = L"C:\\qxtest-unit\\heldpath\\";
+    qxtest::RemoveTreeNoFollow(root);
+    const std::wstring real = root + L"real\\inner\\";
+    std::filesystem::create_directories(real);
+    ASSERT_TRUE(qxtest::CopyInto(ProductDir() + L"CustomActionData64.dll", real));
+    ASSERT_TRUE(qxtest::MakeLink(root + L"link", root + L"real"));
+
+    qx::CheckedFile held = qx::CheckedFile::Open((root + L"link\\inner\\CustomActionData64.dll").c_str(),
+                                                 ReferenceOf(ProductDir() + L"QXVSetup64.exe"));
+    ASSERT_TRUE(held.Passed()) << std::hex << held.Refusal();
+    EXPECT_EQ(_wcsicmp(held.UsablePath(), (real + L"CustomActionData64.dll").c_str()), 0) << Narrow(held.UsablePath());
+    EXPECT_NE(std::wstring(held.UsablePath()).find(L"\\real\\inner\\"), std::wstring::npos);
+    for (const std::wstring& folder : {root + L"real\\inner", root + L"real"})
+        EXPECT_FALSE(MoveFileW(folder.c_str(), (folder + L"-moved").c_str())) << Narrow(folder) << " renamed while held";
+    held.Release();
+    EXPECT_TRUE(MoveFileW((root + L"real\\inner").c_str(), (root + L"real\\moved").c_str())) << "let go";
+
+    // Root forms the held path is built from.
+    EXPECT_EQ(qx::RootLength(L"C:\\a\\b"), 3u);
+    EXPECT_EQ(qx::RootLength(L"\\\\server\\share\\a"), 15u);
+    EXPECT_EQ(qx::RootLength(L"\\\\server\\\\a"), 0u);
+    EXPECT_EQ(qx::RootLength(L"relative\\a"), 0u);
+    qxtest::RemoveTreeNoFollow(root);
 }
 
 TEST(FileSignature, ACheckAheadIsHandedOverOnceAndOnlyForItsPath) {

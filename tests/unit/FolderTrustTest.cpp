@@ -358,3 +358,64 @@ TEST_F(LogFolderTrustTest, TheLogFileIsNeverOpenedThroughALink) {
 }
 
 }  // namespace
+
+namespace {
+
+// The decision on a built descriptor: Wine keeps none, so the rule is shown
+// on descriptors as Windows would read them back.
+TEST(FolderTrustDecision, OnlyAdministratorsSystemAndTrustedInstallerMayChangeATrustedFolder) {
+    const std::wstring ti = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+    struct Case {
+        const char* what;
+        std::wstring sddl;
+        bool trusted;
+    };
+    const Case cases[] = {
+        {"the cache's own descriptor", L"O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)", true},
+        {"owned by SYSTEM", L"O:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", true},
+        {"owned by TrustedInstaller", L"O:" + ti + L"D:P(A;OICI;FA;;;" + ti + L")(A;OICI;0x1200a9;;;BU)", true},
+        {"owned by a user", L"O:BUD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", false},
+        {"owned by Administrators, Users full control", L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;BU)", false},
+        {"Users may add files", L"O:BAD:P(A;;FA;;;BA)(A;;0x1200ab;;;BU)", false},
+        {"Users may add folders", L"O:BAD:P(A;;FA;;;BA)(A;;0x1200ad;;;BU)", false},
+        {"Users may delete in it", L"O:BAD:P(A;;FA;;;BA)(A;;0x1200e9;;;BU)", false},
+        {"Users may change its rights", L"O:BAD:P(A;;FA;;;BA)(A;;WD;;;BU)", false},
+        {"Users may take it over", L"O:BAD:P(A;;FA;;;BA)(A;;WO;;;BU)", false},
+        {"Users may delete it", L"O:BAD:P(A;;FA;;;BA)(A;;SD;;;BU)", false},
+        {"Everyone generic write", L"O:BAD:P(A;;FA;;;BA)(A;;GW;;;WD)", false},
+        {"Authenticated Users generic all", L"O:BAD:P(A;;FA;;;BA)(A;;GA;;;AU)", false},
+        {"a user's change, inherited from the parent", L"O:BAD:AI(A;;FA;;;BA)(A;ID;0x1301bf;;;BU)", false},
+        {"a user's write passed on to files made in it", L"O:BAD:P(A;;FA;;;BA)(A;OIIO;FA;;;BU)", false},
+        {"a user's write passed on to folders made in it", L"O:BAD:P(A;;FA;;;BA)(A;CIIO;GW;;;BU)", false},
+        {"an entry that applies to nothing", L"O:BAD:P(A;;FA;;;BA)(A;IO;FA;;;BU)", true},
+        {"the creator's rights on what administrators make", L"O:BAD:P(A;OICI;FA;;;BA)(A;OICIIO;GA;;;CO)", true},
+        {"Users may only read and list", L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)", true},
+        {"a denying entry grants nothing", L"O:BAD:P(D;;FA;;;BU)(A;OICI;FA;;;BA)", true},
+        {"an empty access list", L"O:BAD:P", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        qx::UniqueLocal descriptor = qx::DescriptorFromSddl(c.sddl);
+        ASSERT_TRUE(descriptor) << "the descriptor could not be built";
+        std::wstring why;
+        EXPECT_EQ(qx::OnlyAdministratorsCanChange(descriptor.get(), &why), c.trusted)
+            << std::string(why.begin(), why.end());
+        EXPECT_EQ(why.empty(), c.trusted) << "a refusal says why";
+    }
+    EXPECT_FALSE(qx::OnlyAdministratorsCanChange(static_cast<PSECURITY_DESCRIPTOR>(nullptr)));
+    {
+        SCOPED_TRACE("no access list at all: everyone may do anything");
+        SECURITY_DESCRIPTOR open = {};
+        BYTE admins[SECURITY_MAX_SID_SIZE] = {};
+        DWORD size = sizeof admins;
+        ASSERT_TRUE(CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &size));
+        ASSERT_TRUE(InitializeSecurityDescriptor(&open, SECURITY_DESCRIPTOR_REVISION));
+        ASSERT_TRUE(SetSecurityDescriptorOwner(&open, admins, FALSE));
+        ASSERT_TRUE(SetSecurityDescriptorDacl(&open, TRUE, nullptr, FALSE));
+        EXPECT_FALSE(qx::OnlyAdministratorsCanChange(&open));
+    }
+    // The cache levels the launcher makes pass its own rule.
+    EXPECT_TRUE(qx::OnlyAdministratorsCanChange(qx::BuildCacheFolderDescriptor(true).get()));
+}
+
+}  // namespace
