@@ -277,30 +277,41 @@ TEST_F(InstallActionsTest, InASignedProgramOnlyThisReleasesPackageIsInstalled) {
     ASSERT_NE(install, nullptr);
     const std::wstring source = folder_ + L"source\\";
     const int notThisRelease = static_cast<int>(qx::kNotThisRelease);
+    const int heldForDeletion = ERROR_SHARING_VIOLATION;
     const struct {
-        const wchar_t* variant;
+        const wchar_t* variant;   // null: this release's own
         bool fromRecord;
-    } cases[] = {{L"unsigned", false}, {L"other", false}, {L"release", false}, {L"unsigned", true}, {L"release", true}};
+        bool held;                // open in another program with delete access: the check cannot open it
+    } cases[] = {{L"unsigned", false, false}, {L"other", false, false},  {L"release", false, false},
+                 {L"unsigned", true, false},  {L"release", true, false}, {nullptr, false, true},
+                 {L"other", true, true}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(Narrow(c.variant) + (c.fromRecord ? " in the recorded source folder" : " beside the module"));
+        SCOPED_TRACE((c.variant ? Narrow(c.variant) : std::string("this release's")) +
+                     (c.fromRecord ? " in the recorded source folder" : " beside the module") +
+                     (c.held ? ", held for deletion" : ""));
         const std::wstring where = c.fromRecord ? source : folder_;
         DeleteFileW((folder_ + kPackage).c_str());
         DeleteFileW((source + kPackage).c_str());
-        PutPackage(where, BuildDir() + L"tests\\trust\\" + c.variant + L"\\" + kPackage);
+        if (c.variant)
+            PutPackage(where, BuildDir() + L"tests\\trust\\" + c.variant + L"\\" + kPackage);
+        else
+            PutPackage(where);
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSourceRecordKey);
         if (c.fromRecord) WriteRecord(source);
         DeleteFileW(log_.c_str());
+        const qx::UniqueHandle other = c.held ? HoldForDeletion(where + kPackage) : qx::UniqueHandle();
         HeldLock held;
         EXPECT_EQ(install(c.fromRecord ? L"AFTERREBOOT=YES CALLER=SETUP" : L"CALLER=SETUP", &held.lock, log_.c_str(), 0),
-                  notThisRelease);
+                  c.held ? heldForDeletion : notThisRelease);
         EXPECT_EQ(held.Held(), 0) << "the hourglass is let go";
         EXPECT_EQ(ProductState(), INSTALLSTATE_UNKNOWN) << "nothing installed";
         bool whole = false;
         size_t refusals = 0;
+        const std::string refused = c.held ? "File refused, it could not be checked: " + Narrow(where + kPackage)
+                                           : "File refused, not of this release (" + Narrow(kProductVersion) +
+                                                 "): " + Narrow(where + kPackage);
         for (const auto& r : ParseLog(ReadBytes(log_), &whole))
-            refusals += r.type == "ERROR" && r.text.rfind("File refused, not of this release (" +
-                                                              Narrow(kProductVersion) + "): " + Narrow(where + kPackage),
-                                                          0) == 0;
+            refusals += r.type == "ERROR" && r.text.rfind(refused, 0) == 0;
         EXPECT_EQ(refusals, 1u);
     }
     RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSourceRecordKey);
