@@ -53,7 +53,7 @@ BOOL CSetupApp::InitInstance() {
     // package (an open package beside the installer's removal would fail it).
     PrepareFirstTickInBackground(!m_bUninstall);
     // Runs before the log exists, so its own lines leave no record.
-    if (HasSwitch(tail.c_str(), kSwitchRunOnce)) RemoveRunOnceEntry();
+    if (HasCallerSwitch(tail.c_str(), kSwitchRunOnce)) RemoveRunOnceEntry();
 
     // "QXVSetupRES64.dll" from the launcher's folder by its full path, as an
     // image resource: it holds strings only, so none of its code runs and no
@@ -97,9 +97,9 @@ BOOL CSetupApp::InitInstance() {
         return FALSE;
     }
 
-    if (!HasSwitch(tail.c_str(), kSwitchCallerSetup)) {
+    if (!HasCallerSwitch(tail.c_str(), kSwitchCallerSetup)) {
         LogTrace(L"Caller is not setup");
-        if (!HasSwitch(tail.c_str(), kSwitchCallerCoInstaller)) {
+        if (!HasCallerSwitch(tail.c_str(), kSwitchCallerCoInstaller)) {
             LogTrace(L"Caller is not coInstaller either so lets call the Pad (setup.exe)");
             // A Pad that is not the product's own is not started.
             return StartPad();

@@ -72,6 +72,29 @@ void LogCopyFailure(const wchar_t* what, const std::wstring& path, DWORD error) 
     LogErrorText(text.c_str());
 }
 
+// Takes the read-only, hidden and system attributes off the file at path
+// (a copy from a read-only medium keeps them): the cache's copies are its
+// own, to be replaced and deleted. Only through a handle checked to hold
+// that very file, never through a link. False when nothing was changed.
+bool MakeCacheOwn(const std::wstring& path) {
+    constexpr DWORD kForeign = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    qx::UniqueHandle file;
+    std::wstring finalPath;
+    bool isFolder = true;
+    if (qx::OpenChecked(path, FILE_WRITE_ATTRIBUTES, file, finalPath, &isFolder) != qx::EntryCheck::kItself || isFolder)
+        return false;
+    FILE_BASIC_INFO basic = {};
+    if (!GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic) ||
+        !(basic.FileAttributes & kForeign))
+        return false;
+    basic.FileAttributes &= ~kForeign;
+    if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    // Zero times leave the times as they are.
+    basic.CreationTime.QuadPart = basic.LastAccessTime.QuadPart = 0;
+    basic.LastWriteTime.QuadPart = basic.ChangeTime.QuadPart = 0;
+    return SetFileInformationByHandle(file.get(), FileBasicInfo, &basic, sizeof basic) != FALSE;
+}
+
 // Writes the copy under a new name beside the destination, then renames it
 // over the destination: a rename replaces the entry itself, so whatever
 // stands there, a link included, is never written through.
@@ -92,9 +115,12 @@ void CopyOneFile(const wchar_t* source, const std::wstring& destination) {
             return;
         }
     }
+    MakeCacheOwn(fresh);
     if (MoveFileExW(fresh.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING)) return;
     DWORD error = GetLastError();
-    if (qx::RemoveEntryAt(destination, true) &&
+    // A link stands there (removed as an entry), or a read-only copy an
+    // earlier run left: neither is replaced by a rename.
+    if ((qx::RemoveEntryAt(destination, true) || MakeCacheOwn(destination)) &&
         MoveFileExW(fresh.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING))
         return;
     if (error == ERROR_SUCCESS) error = GetLastError();

@@ -1,13 +1,19 @@
 #pragma once
-// Command-line switches. The product's own KEY=YES forms are matched as
-// case-sensitive substrings anywhere in the argument tail (a switch also
-// counts inside a longer word); the forms administrators type for other
-// setups are whole arguments (see ReadSwitches).
+// Command-line switches. The caller switches (CALLER=SETUP,
+// CALLER=COINSTALLER, RUNONCE=YES, AFTERREBOOT=YES) are matched as
+// case-sensitive substrings of the arguments (one also counts inside a
+// longer word), but never inside the value of a property argument
+// ("COMMENTS=CALLER=SETUP" names no caller); the product's other switches
+// (QUIET=YES, PASSIVE=YES, NORESTART=YES, UNINSTALL=YES, LOG=<file>) count
+// only as whole arguments, so a property's value is never read as one; the
+// forms administrators type for other setups are whole arguments too (see
+// ReadSwitches).
 #include <cwchar>
 #include <initializer_list>
 #include <string>
 
 #include "framework/CommandLine.h"
+#include "res/InstallerProperties.h"
 
 // Who started the launcher: the Pad, or the device co-installer.
 inline constexpr wchar_t kSwitchCallerSetup[] = L"CALLER=SETUP", kSwitchCallerCoInstaller[] = L"CALLER=COINSTALLER";
@@ -25,16 +31,30 @@ inline constexpr wchar_t kSwitchPassive[] = L"PASSIVE=YES";
 // caller's choosing ("LOG=<file>", one whole argument).
 inline constexpr wchar_t kSwitchUninstall[] = L"UNINSTALL=YES", kSwitchLogPrefix[] = L"LOG=";
 
-inline bool HasSwitch(const wchar_t* tail, const wchar_t* sw) {
-    return tail && std::wcsstr(tail, sw) != nullptr;
+// Whether one of the caller switches is given: anywhere in an argument,
+// glued to other characters too, except inside the value of a property
+// argument (a public property's NAME=value, NAME not the product's own).
+inline bool HasCallerSwitch(const wchar_t* tail, const wchar_t* sw) {
+    if (!tail || !sw || !*sw) return false;
+    for (const std::wstring& argument : qx::SplitArguments(tail)) {
+        const size_t at = argument.find(sw);
+        if (at == std::wstring::npos) continue;
+        const size_t eq = argument.find(L'=');
+        const std::wstring name = eq == std::wstring::npos ? L"" : argument.substr(0, eq);
+        const bool property = IsPublicPropertyName(name) && !IsOwnSwitchName(name);
+        // The first occurrence starts in the name (or the argument is no
+        // property): later ones need not be looked at.
+        if (!property || at < eq) return true;
+    }
+    return false;
 }
 
-// Whether text holds one of the product's own KEY=YES forms, which count
-// inside a longer word too: such an argument is never "not understood".
+// Whether text holds one of the product's own KEY=YES forms anywhere: a
+// "/" argument that does is the product's, never "not understood".
 inline bool HoldsOwnSwitch(const wchar_t* text) {
     for (const wchar_t* own : {kSwitchCallerSetup, kSwitchCallerCoInstaller, kSwitchRunOnce, kSwitchAfterReboot,
                                kSwitchQuiet, kSwitchNoRestart, kSwitchUninstall, kSwitchPassive})
-        if (HasSwitch(text, own)) return true;
+        if (text && std::wcsstr(text, own)) return true;
     return false;
 }
 
@@ -57,13 +77,14 @@ struct Switches {
 // module reads).
 inline Switches ReadSwitches(const wchar_t* tail) {
     Switches found;
-    found.quiet = HasSwitch(tail, kSwitchQuiet);
-    found.passive = HasSwitch(tail, kSwitchPassive);
-    found.noRestart = HasSwitch(tail, kSwitchNoRestart);
-    found.uninstall = HasSwitch(tail, kSwitchUninstall);
     const std::vector<std::wstring> arguments = qx::SplitArguments(tail);
     for (size_t i = 0; i < arguments.size(); ++i) {
         const std::wstring& argument = arguments[i];
+        // The product's own forms, case-sensitive, each a whole argument.
+        if (argument == kSwitchQuiet) found.quiet = true;
+        if (argument == kSwitchPassive) found.passive = true;
+        if (argument == kSwitchNoRestart) found.noRestart = true;
+        if (argument == kSwitchUninstall) found.uninstall = true;
         if (argument.rfind(kSwitchLogPrefix, 0) == 0) {
             found.logFile = argument.substr(std::wcslen(kSwitchLogPrefix));
             if (found.logFile.empty() && found.invalid.empty()) found.invalid = argument;

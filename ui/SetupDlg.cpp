@@ -11,6 +11,7 @@
 #include "diag/ErrorReporting.h"
 #include "diag/Logger.h"
 #include "framework/BoundedText.h"
+#include "framework/MessageWait.h"
 #include "framework/ObjectSecurity.h"
 #include "modules/CompanionModules.h"
 #include "ui/DiscPrompt.h"
@@ -106,6 +107,10 @@ BOOL CSetupDlg::OnInitDialog() {
         m_pWaitUIThread = AfxBeginThread(WaitUIThreadProc, this, THREAD_PRIORITY_NORMAL, 0, CREATE_SUSPENDED);
         if (m_pWaitUIThread) {
             m_pWaitUIThread->m_bAutoDelete = TRUE;
+            // Our own handle and its id: the thread object deletes itself.
+            DuplicateHandle(GetCurrentProcess(), m_pWaitUIThread->m_hThread.get(), GetCurrentProcess(),
+                            m_hWaitUIThread.put(), SYNCHRONIZE, FALSE, 0);
+            m_dwWaitUIThreadId = m_pWaitUIThread->m_nThreadID;
             m_pWaitUIThread->ResumeThread();
         }
     }
@@ -131,9 +136,28 @@ bool CSetupDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& r
         case WM_TIMER:
             OnTimer(static_cast<UINT_PTR>(wParam));
             return false;   // then the dialog's default processing
+        case WM_DESTROY:
+            StopHourglass();
+            return false;
         default:
             return CDialog::OnMessage(message, wParam, lParam, result);
     }
+}
+
+void CSetupDlg::StopHourglass() {
+    if (!m_hWaitUIThread) return;
+    // Its message queue exists once it has made its control; until then the
+    // stop is posted again, unless the thread has ended meanwhile.
+    // Its control is a child of this window: making and destroying it asks
+    // this thread, so the wait lets messages sent to this thread through.
+    const HANDLE thread = m_hWaitUIThread.get();
+    while (!PostThreadMessageW(m_dwWaitUIThreadId, kWaitUIStop, 0, 0) &&
+           MsgWaitForMultipleObjects(1, &thread, FALSE, 10, QS_SENDMESSAGE) != WAIT_OBJECT_0) {
+        MSG sent;
+        PeekMessageW(&sent, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+    qx::WaitPumpingMessages(1, &thread);
+    m_hWaitUIThread.reset();
 }
 
 void CSetupDlg::OnPaint() {
@@ -302,9 +326,11 @@ void CSetupDlg::PollWorker(UINT_PTR id) {
         LogTrace(L"Hiding Hourglass AVI Window");
         ShowWindow(m_hWnd, SW_HIDE);
         // The worker releases its mutex as its last act; its thread's end
-        // counts as well, should it ever end without doing so.
+        // counts as well, should it ever end without doing so. The wait has
+        // no limit but keeps the window answering: the timer is gone, so
+        // nothing of this handler runs again meanwhile.
         const HANDLE ends[] = {m_hMSIThreadMutex.get(), m_hWorkerThread.get()};
-        const DWORD ended = WaitForMultipleObjects(m_hWorkerThread ? 2 : 1, ends, FALSE, INFINITE);
+        const DWORD ended = qx::WaitPumpingMessages(m_hWorkerThread ? 2 : 1, ends);
         qx::MutexGuard last(qx::WaitTookMutex(ended) ? m_hMSIThreadMutex.get() : nullptr);
         EndDialog(IDOK);
     } else if (wait == WAIT_OBJECT_0) {

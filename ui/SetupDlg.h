@@ -49,6 +49,9 @@ protected:
 
 private:
     void OnTimer(UINT_PTR id);
+    // Tells the hourglass thread to stop and waits for its end: it reads
+    // this window and draws in it, so it ends before the window does.
+    void StopHourglass();
     void OnPaint();
     // False when it has ended the dialog.
     bool FirstTick();
@@ -64,6 +67,9 @@ private:
     // Our own handle to the worker thread, so the dialog can outlive no
     // running worker whatever ended it.
     qx::UniqueHandle m_hWorkerThread;
+    // Our own handle to the hourglass thread, and its id for the stop.
+    qx::UniqueHandle m_hWaitUIThread;
+    DWORD m_dwWaitUIThreadId = 0;
     // The package read, held unchanged until the worker has ended.
     qx::CheckedFile m_heldPackage;
     // Written by the worker, taken by the dialog's thread.

@@ -73,5 +73,6 @@ UINT RunWaitUI(CWnd* dialog, HINSTANCE clipModule) {
     animate.Stop();
     animate.Close();
     animate.DestroyWindow();
+    LogTrace(L"Hourglass stopped");
     return 1;
 }

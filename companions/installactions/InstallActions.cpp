@@ -206,7 +206,7 @@ int InstallActions(const wchar_t* commandLine, UiLock* uiLock, const wchar_t* lo
     // The product's own forms and those administrators type (/quiet, ...).
     const Switches switches = ReadSwitches(commandLine);
     if (switches.uninstall) return RemoveProduct(uiLock, logPath, InterfaceFor(switches));
-    if (commandLine && wcsstr(commandLine, kSwitchAfterReboot)) {
+    if (HasCallerSwitch(commandLine, kSwitchAfterReboot)) {
         const INSTALLSTATE state = Msi().queryProductState(kProductGuid);
         LogTrace(L"After the restart: product state %d", static_cast<int>(state));
         if (state == INSTALLSTATE_DEFAULT) {

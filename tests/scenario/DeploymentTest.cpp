@@ -362,6 +362,53 @@ TEST_F(DeploymentTest, PublicPropertiesReachTheInstaller) {
     RemoveTree(target + L"\\");
 }
 
+// A property whose value holds one of the product's switches: the value
+// reaches the installer, and the run does what its own switches say, not
+// what the value says (shipped Pad, module and package).
+TEST_F(DeploymentTest, ASwitchInsideAPropertysValueIsAValue) {
+    struct Case {
+        const char* what;
+        std::wstring args;
+        bool installedBefore;
+        bool window;          // a passive run shows the hourglass, a quiet one no window at all
+        const wchar_t* comment;
+    };
+    const Case cases[] = {
+        {"a removal in a value", L"/quiet /norestart ARPCOMMENTS=UNINSTALL=YES", true, false, L"UNINSTALL=YES"},
+        {"quiet in a quoted value", L"/passive /norestart \"ARPCOMMENTS=QUIET=YES\"", false, true, L"QUIET=YES"},
+        {"no restart in a value", L"/quiet \"ARPCOMMENTS=say NORESTART=YES\" /norestart", false, false,
+         L"say NORESTART=YES"},
+    };
+    const std::wstring folder = MakeShippedFolder(folder_);
+    ASSERT_TRUE(CopyPadInto(folder));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        UninstallProduct();
+        RemoveCache();
+        if (c.installedBefore) {
+            ASSERT_EQ(Run(folder + L"Setup.exe", L"/quiet /norestart").exitCode, 0u);
+            ASSERT_TRUE(ProductInstalled());
+        }
+        ClearLogs();
+        const Ending ending = Run(folder + L"Setup.exe", c.args);
+        EXPECT_EQ(ending.exitCode, 0u);
+        EXPECT_TRUE(ProductInstalled()) << "installed (or repaired), not removed";
+        // The hourglass may come and go between two looks: its thread's record tells.
+        EXPECT_EQ(Contains(LogTexts("TRACE"), "Starting Thread for hourglass AVI"), c.window);
+        if (!c.window) {
+            EXPECT_FALSE(ending.sawWindow) << "no window in a quiet run";
+        }
+        wchar_t comment[128] = {};
+        DWORD bytes = sizeof comment;
+        EXPECT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE,
+                               (L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + std::wstring(kProductGuid)).c_str(),
+                               L"Comments", RRF_RT_REG_SZ, nullptr, comment, &bytes),
+                  ERROR_SUCCESS);
+        EXPECT_STREQ(comment, c.comment) << "the value reached the installer";
+    }
+    UninstallProduct();
+}
+
 // The resume after a restart installs with the same properties: the RunOnce
 // command carries them, quoted as arguments, within its buffer; one that
 // would not fit, or a secret (its name ends in PASSWORD or KEY: a RunOnce

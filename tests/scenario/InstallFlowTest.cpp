@@ -17,17 +17,6 @@ size_t Reports(const std::wstring& folder) {
     return Occurrences(Narrow(ReadUtf8(folder + L"report-record.txt")), "message=");
 }
 
-// True when the texts appear in this order (others may stand between them).
-::testing::AssertionResult InOrder(const std::vector<std::string>& texts, const std::vector<std::string>& wanted) {
-    size_t at = 0;
-    for (const auto& w : wanted) {
-        auto it = std::find(texts.begin() + static_cast<long>(at), texts.end(), w);
-        if (it == texts.end()) return ::testing::AssertionFailure() << "missing or out of order: " << w;
-        at = static_cast<size_t>(it - texts.begin()) + 1;
-    }
-    return ::testing::AssertionSuccess();
-}
-
 class InstallFlowTest : public ScenarioTest {
 protected:
     std::vector<std::wstring> Calls(const std::wstring& folder) { return RecordLines(folder + L"actions-record.txt"); }
@@ -90,6 +79,31 @@ TEST_F(InstallFlowTest, WorkerEndingWithTheLockHeldEndsTheDialogWithCancel) {
     auto texts = LogTexts("TRACE");
     EXPECT_FALSE(Contains(texts, "Lock removed from UI MUTEX"));
     EXPECT_TRUE(InOrder(texts, {"Exiting MsiThreadproc", "Exiting QXVSetup.exe"}));
+}
+
+// While the installer's own window is up (the module has let go of the
+// hourglass), the launcher's window still answers: a program that sends it
+// a message (a settings broadcast, the restart's question) is not held.
+TEST_F(InstallFlowTest, TheWindowAnswersWhileTheInstallerRuns) {
+    const ActionsPause letGo(kPauseAfterUnlock);
+    Process p = StartHeldInModule("result=0\nunlock=1\npause_after_unlock=1\n", letGo, L"CALLER=SETUP");
+    ASSERT_FALSE(HasFailure());
+    ASSERT_TRUE(WaitUntil([&] { return Contains(LogTexts("TRACE"), "Hiding Hourglass AVI Window"); }))
+        << "the dialog did not see the lock let go";
+    const HWND dialog = FindProcessWindow(p.Id(), L"#32770");
+    ASSERT_NE(dialog, nullptr);
+    int answered = 0;
+    for (int i = 0; i < 5; ++i) {
+        DWORD_PTR result = 0;
+        answered += SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &result) != 0;
+    }
+    EXPECT_EQ(answered, 5) << "the window stopped answering while it waited for the worker";
+    letGo.Go();
+    ASSERT_TRUE(p.Wait(kStartTimeoutMs));
+    EXPECT_EQ(p.ExitCode(), 0u);
+    // The hourglass thread was stopped and ended before the window it draws in.
+    EXPECT_TRUE(InOrder(LogTexts("TRACE"), {"Inside Setup's Wait UI Thread", "Hiding Hourglass AVI Window",
+                                            "Hourglass stopped", "Exiting QXVSetup.exe"}));
 }
 
 TEST_F(InstallFlowTest, FailureIsLoggedReportedAndTheCacheEmptied) {

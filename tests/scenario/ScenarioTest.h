@@ -4,6 +4,10 @@
 // gives it a fixture folder of its own.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
 #include "tests/support/ActionsPause.h"
 #include "tests/support/Harness.h"
 #include "tests/support/Waits.h"
@@ -11,6 +15,17 @@
 namespace qxtest {
 
 inline constexpr DWORD kStartTimeoutMs = 30000;
+
+// True when the texts appear in this order (others may stand between them).
+inline ::testing::AssertionResult InOrder(const std::vector<std::string>& texts, const std::vector<std::string>& wanted) {
+    size_t at = 0;
+    for (const auto& w : wanted) {
+        auto it = std::find(texts.begin() + static_cast<long>(at), texts.end(), w);
+        if (it == texts.end()) return ::testing::AssertionFailure() << "missing or out of order: " << w;
+        at = static_cast<size_t>(it - texts.begin()) + 1;
+    }
+    return ::testing::AssertionSuccess();
+}
 
 class ScenarioTest : public ::testing::Test {
 protected:

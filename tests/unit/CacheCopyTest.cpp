@@ -73,6 +73,37 @@ TEST_F(CacheFolderTest, CopiesDllsAndLaunchersAtEveryLevelReplacingWhatIsThere) 
     EXPECT_EQ(Get(L"dst\\sub.dll\\inner.dll"), "I");
 }
 
+// Files from a read-only medium (a disc: every file read-only, some hidden
+// or system): the cache's copies carry none of that, so a later run
+// replaces them and the deletion removes them; a read-only copy an earlier
+// run left is replaced too.
+TEST_F(CacheFolderTest, CopiesAreTheCachesOwnWhateverTheSourcesAttributes) {
+    MakeSource(L"disc\\");
+    constexpr DWORD kForeign = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    const struct {
+        const wchar_t* file;
+        DWORD attributes;
+    } sources[] = {{L"a.dll", FILE_ATTRIBUTE_READONLY},
+                   {L"b.dll", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN},
+                   {L"sub.dll\\inner.dll", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM},
+                   {L"QXVSetup64.exe", FILE_ATTRIBUTE_READONLY}};
+    for (const auto& f : sources) ASSERT_TRUE(SetFileAttributesW(At(std::wstring(L"disc\\") + f.file).c_str(), f.attributes));
+    Put(L"dst\\QXVSetup64.exe", "old");
+    ASSERT_TRUE(SetFileAttributesW(At(L"dst\\QXVSetup64.exe").c_str(), FILE_ATTRIBUTE_READONLY));
+    CopyInstallSource(At(L"disc\\").c_str(), At(L"dst\\").c_str());
+    for (const auto& f : sources) {
+        SCOPED_TRACE(qxtest::Narrow(f.file));
+        const std::wstring copy = At(std::wstring(L"dst\\") + f.file);
+        const DWORD attributes = GetFileAttributesW(copy.c_str());
+        ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+        EXPECT_EQ(attributes & kForeign, 0u);
+        EXPECT_EQ(qxtest::ReadBytes(copy), qxtest::ReadBytes(At(std::wstring(L"disc\\") + f.file)));
+    }
+    DeleteInstallSourceCache(At(L"dst\\").c_str());
+    EXPECT_TRUE(Tree(L"dst").empty()) << "every copy deleted";
+    for (const auto& f : sources) SetFileAttributesW(At(std::wstring(L"disc\\") + f.file).c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
 TEST_F(CacheFolderTest, SourceWithoutDllsStillMakesTheFolderAndCopiesTheLauncher) {
     Put(L"bare\\QXVSetup.exe", "L32");
     Put(L"bare\\notes.txt", "text");

@@ -62,6 +62,32 @@ TEST(SplitArguments, FollowsTheRulesWindowsProgramsSplitBy) {
     for (const auto& c : cases) EXPECT_EQ(qx::SplitArguments(c.tail), c.arguments) << qxtest::Narrow(c.tail);
 }
 
+// The caller switches count inside a longer word, but never inside the
+// value of a property argument.
+TEST(ReadSwitches, ACallerSwitchCountsAnywhereButInAPropertysValue) {
+    const struct {
+        const wchar_t* tail;
+        const wchar_t* sw;
+        bool found;
+    } cases[] = {
+        {L"CALLER=SETUP", kSwitchCallerSetup, true},
+        {L"QUIET=YES CALLER=SETUP /norestart", kSwitchCallerSetup, true},
+        {L"xCALLER=SETUPx", kSwitchCallerSetup, true},
+        {L"/qCALLER=COINSTALLER/q", kSwitchCallerCoInstaller, true},
+        {L"FOOCALLER=SETUP", kSwitchCallerSetup, true},   // starts in the name: no value holds it
+        {L"\"AFTERREBOOT=YES CALLER=SETUP\"", kSwitchAfterReboot, true},
+        {L"COMMENTS=CALLER=SETUP", kSwitchCallerSetup, false},
+        {L"ARPCOMMENTS=\"after RUNONCE=YES\"", kSwitchRunOnce, false},
+        {L"INSTALLDIR=C:\\AFTERREBOOT=YES", kSwitchAfterReboot, false},
+        {L"lower=AFTERREBOOT=YES", kSwitchAfterReboot, true},   // no property's name: the word counts
+        {L"caller=setup", kSwitchCallerSetup, false},
+        {L"", kSwitchCallerSetup, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(HasCallerSwitch(c.tail, c.sw), c.found) << qxtest::Narrow(c.tail) << " " << qxtest::Narrow(c.sw);
+    EXPECT_FALSE(HasCallerSwitch(nullptr, kSwitchCallerSetup));
+}
+
 TEST(ReadSwitches, BothFormsOfEachSwitchAndWhatIsNotUnderstood) {
     const struct {
         const wchar_t* tail;
@@ -83,10 +109,15 @@ TEST(ReadSwitches, BothFormsOfEachSwitchAndWhatIsNotUnderstood) {
         {L"/log \"C:\\a b\\x.log\" /quiet", true, false, false, false, L"C:\\a b\\x.log", L""},
         {L"LOG=C:\\x.log", false, false, false, false, L"C:\\x.log", L""},
         // A longer word is no conventional switch: an unknown "/" argument is
-        // not understood; the KEY=YES forms still count inside a word; a "-"
-        // argument the product does not know passes on (the module's).
+        // not understood; the product's own KEY=YES forms count only as whole
+        // arguments, so a property's value is never one; a "-" argument the
+        // product does not know passes on (the module's).
         {L"/quietly", false, false, false, false, L"", L"/quietly"},
-        {L"xQUIET=YESx", true, false, false, false, L"", L""},
+        {L"xQUIET=YESx", false, false, false, false, L"", L""},
+        {L"/quiet COMMENTS=UNINSTALL=YES", true, false, false, false, L"", L""},
+        {L"\"ARPCOMMENTS=QUIET=YES NORESTART=YES\"", false, false, false, false, L"", L""},
+        {L"ARPCOMMENTS=\"QUIET=YES\" UNINSTALL=YES", false, false, true, false, L"", L""},
+        {L"quiet=yes", false, false, false, false, L"", L""},
         {L"/qCALLER=COINSTALLER/q", false, false, false, false, L"", L""},
         {L"-something-for-the-module", false, false, false, false, L"", L""},
         {L"/log", false, false, false, false, L"", L"/log"},
