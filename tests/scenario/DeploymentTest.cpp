@@ -54,6 +54,17 @@ protected:
         return ending;
     }
 
+    // The installed product's Comments in Add/Remove Programs (ARPCOMMENTS); "(none)" without one.
+    static std::wstring ArpComments() {
+        wchar_t comment[128] = {};
+        DWORD bytes = sizeof comment;
+        const std::wstring key = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + std::wstring(kProductGuid);
+        if (RegGetValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"Comments", RRF_RT_REG_SZ, nullptr, comment, &bytes) !=
+            ERROR_SUCCESS)
+            return L"(none)";
+        return comment;
+    }
+
     static size_t ErrorsStartingWith(const std::string& prefix) {
         const auto errors = LogTexts("ERROR");
         return static_cast<size_t>(std::count_if(errors.begin(), errors.end(),
@@ -348,13 +359,7 @@ TEST_F(DeploymentTest, PublicPropertiesReachTheInstaller) {
     EXPECT_EQ(ending.exitCode, 0u);
     EXPECT_TRUE(ProductInstalled());
     EXPECT_TRUE(FileExists(target + L"\\readme.txt")) << "installed where the administrator said";
-    wchar_t comment[128] = {};
-    DWORD bytes = sizeof comment;
-    EXPECT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE,
-                           (L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + std::wstring(kProductGuid)).c_str(),
-                           L"Comments", RRF_RT_REG_SZ, nullptr, comment, &bytes),
-              ERROR_SUCCESS);
-    EXPECT_STREQ(comment, L"say \"hi\" now") << "quotes arrive intact";
+    EXPECT_EQ(ArpComments(), L"say \"hi\" now") << "quotes arrive intact";
     EXPECT_TRUE(Contains(LogTexts("TRACE"),
                          "Product state -1; installing with \"INSTALLDIR=\"" + Narrow(target) +
                              "\" ARPCOMMENTS=\"say \"\"hi\"\" now\"\""));
@@ -398,13 +403,7 @@ TEST_F(DeploymentTest, ASwitchInsideAPropertysValueIsAValue) {
         if (!c.window) {
             EXPECT_FALSE(ending.sawWindow) << "no window in a quiet run";
         }
-        wchar_t comment[128] = {};
-        DWORD bytes = sizeof comment;
-        EXPECT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE,
-                               (L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + std::wstring(kProductGuid)).c_str(),
-                               L"Comments", RRF_RT_REG_SZ, nullptr, comment, &bytes),
-                  ERROR_SUCCESS);
-        EXPECT_STREQ(comment, c.comment) << "the value reached the installer";
+        EXPECT_EQ(ArpComments(), c.comment) << "the value reached the installer";
     }
     UninstallProduct();
 }
