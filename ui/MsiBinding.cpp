@@ -14,6 +14,8 @@ MsiCalls BindMsiCalls(const wchar_t* dll) {
         calls.openPackage = qx::BindProc<decltype(calls.openPackage)>(module, MAKEINTRESOURCEA(94));
         calls.getProperty = qx::BindProc<decltype(calls.getProperty)>(module, MAKEINTRESOURCEA(74));
         calls.closeHandle = qx::BindProc<decltype(calls.closeHandle)>(module, MAKEINTRESOURCEA(8));
+        calls.queryProductState = qx::BindProc<decltype(calls.queryProductState)>(module, "MsiQueryProductStateW");
+        calls.getProductInfo = qx::BindProc<decltype(calls.getProductInfo)>(module, "MsiGetProductInfoW");
         const bool all = calls.setInternalUI && calls.openPackage && calls.getProperty && calls.closeHandle;
         calls.error = all ? ERROR_SUCCESS : ERROR_PROC_NOT_FOUND;
     }

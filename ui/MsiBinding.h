@@ -18,6 +18,10 @@ struct MsiCalls {
     // length: in, the buffer's capacity in characters; out, the value's length.
     UINT(WINAPI* getProperty)(MSIHANDLE handle, LPCWSTR name, LPWSTR value, DWORD* length) = nullptr;
     UINT(WINAPI* closeHandle)(MSIHANDLE handle) = nullptr;
+    // Bound by name where present, needed only by a resume whose source is
+    // gone (null otherwise): the installed product's state and information.
+    INT(WINAPI* queryProductState)(LPCWSTR product) = nullptr;
+    UINT(WINAPI* getProductInfo)(LPCWSTR product, LPCWSTR property, LPWSTR value, DWORD* length) = nullptr;
     // 0 when all four are bound; else why not (never ERROR_FILE_NOT_FOUND,
     // which the caller reads as a missing package).
     DWORD error = ERROR_MOD_NOT_FOUND;

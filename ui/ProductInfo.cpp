@@ -2,7 +2,9 @@
 
 #include "diag/ErrorReporting.h"
 #include "diag/Logger.h"
+#include "framework/BoundedText.h"
 #include "framework/Ownership.h"
+#include "res/ProductIdentity.h"
 
 namespace {
 
@@ -51,6 +53,22 @@ void LogProductInfoRead(DWORD result) {
         return;
     }
     LogTrace(L"Exiting GetProductInfo");
+}
+
+bool ReadInstalledProductInfo(wchar_t (&productName)[kProductNameCapacity], wchar_t (&productCode)[kProductCodeCapacity],
+                              wchar_t (&manufacturer)[kManufacturerCapacity], const MsiCalls& msi) {
+    constexpr INT kInstalled = 5;   // INSTALLSTATE_DEFAULT
+    if (!msi.queryProductState || !msi.getProductInfo || msi.queryProductState(kProductGuid) != kInstalled) return false;
+    wchar_t name[kProductNameCapacity] = {};
+    wchar_t publisher[kManufacturerCapacity] = {};
+    DWORD nameLength = kProductNameCapacity, publisherLength = kManufacturerCapacity;
+    if (msi.getProductInfo(kProductGuid, L"InstalledProductName", name, &nameLength) != ERROR_SUCCESS ||
+        msi.getProductInfo(kProductGuid, L"Publisher", publisher, &publisherLength) != ERROR_SUCCESS)
+        return false;
+    qx::BoundedCopy(productName, kProductNameCapacity, name);
+    qx::BoundedCopy(productCode, kProductCodeCapacity, kProductGuid);
+    qx::BoundedCopy(manufacturer, kManufacturerCapacity, publisher);
+    return true;
 }
 
 DWORD ReadProductInfoUnlogged(const wchar_t* packagePath, wchar_t (&productName)[kProductNameCapacity],

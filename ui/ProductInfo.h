@@ -25,3 +25,10 @@ DWORD ReadProductInfoUnlogged(const wchar_t* packagePath, wchar_t (&productName)
                               wchar_t (&manufacturer)[kManufacturerCapacity], const MsiCalls& msi = Msi());
 // The records ReadProductInfo makes for a read that gave result.
 void LogProductInfoRead(DWORD result);
+
+// The product's name, code and manufacturer as Windows Installer keeps them
+// for the installed product (its InstalledProductName and Publisher), when
+// the product is installed; false otherwise, the fields left alone. For a
+// resume whose source is gone: nothing is left to install.
+bool ReadInstalledProductInfo(wchar_t (&productName)[kProductNameCapacity], wchar_t (&productCode)[kProductCodeCapacity],
+                              wchar_t (&manufacturer)[kManufacturerCapacity], const MsiCalls& msi = Msi());

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "res/ProductIdentity.h"
+#include "res/Switches.h"
 #include "app/SetupApp.h"
 #include "cache/SourcePaths.h"
 #include "diag/ErrorReporting.h"
@@ -227,15 +228,26 @@ bool CSetupDlg::FirstTick() {
 
             LogTrace(L"Getting Product Info");
             DWORD result = GetProductInfo(packagePath);
-            if (result == ERROR_FILE_NOT_FOUND && theApp.m_bNoPrompts) {
-                // Nobody to answer a prompt: only the recorded source folder is
-                // tried, and without one the package stays not found.
-                LogTrace(L"No disc prompt in a quiet run; looking in the recorded source folder");
+            const bool resumed = HasCallerSwitch(theApp.m_lpCmdLine, kSwitchAfterReboot);
+            if (result == ERROR_FILE_NOT_FOUND && (theApp.m_bNoPrompts || resumed)) {
+                // Nobody to answer a prompt, or a resume: the recorded source
+                // folder is tried without a window first.
+                LogTrace(theApp.m_bNoPrompts ? L"No disc prompt in a quiet run; looking in the recorded source folder"
+                                             : L"After the restart: looking in the recorded source folder");
                 const std::wstring recorded = GetCachedSourcePath();
                 if (!recorded.empty() && qx::BoundedCopy(packagePath, kPackagePathCapacity, recorded.c_str()) &&
                     PathAppendW(packagePath, kPackageFile))
                     result = GetProductInfo(packagePath);
-            } else if (result == ERROR_FILE_NOT_FOUND) {
+                // A deployment tool deletes the folder it ran the setup from:
+                // with the product installed, nothing is left to install, and
+                // no disc is needed for it.
+                if (result == ERROR_FILE_NOT_FOUND && resumed && RefusalCode() == S_OK &&
+                    ReadInstalledProductInfo(m_szProductName, m_szProductCode, m_szManufacturer)) {
+                    LogTrace(L"After the restart: the source is gone and the product is installed; no disc is asked for");
+                    result = ERROR_SUCCESS;
+                }
+            }
+            if (result == ERROR_FILE_NOT_FOUND && !theApp.m_bNoPrompts) {
                 LogTrace(L"PROMPT for user to insert the Disk (In SetupDlg - On Timer - First Time) . Looking For\" "
                          L"QXPRP4005.msi \"");
                 const std::wstring recorded = GetCachedSourcePath();

@@ -4,6 +4,7 @@
 // leaves the restart to the caller while keeping everything the resume
 // needs, /log writes the log where it is asked for, /uninstall removes the
 // product, /? lists the switches.
+#include <filesystem>
 #include <shlobj.h>
 
 #include <algorithm>
@@ -277,6 +278,76 @@ TEST_F(DeploymentTest, LogGoesWhereItIsAskedForAndTheResumedRunAppends) {
     const auto after = LogTextsIn(ReadBytes(log), "TRACE");
     EXPECT_EQ(std::count(after.begin(), after.end(), "Inside QXVSetup.exe"), 2) << "appended to the same file";
     DeleteValue(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue);
+}
+
+// A deployment tool deletes the folder it ran the setup from once it ends.
+// The resume after the restart then finds no package, beside it or at the
+// record: with the product installed (a 3010 left it so) nothing is left to
+// install, so it asks for no disc and completes (0), quiet or not; with the
+// product not installed a person is asked for the disc as before. Shipped
+// launcher, modules and package; the cache as a 3010 run leaves it.
+TEST_F(DeploymentTest, AResumeWhoseSourceIsGoneCompletesWhenNothingIsLeftToInstall) {
+    const struct {
+        const char* what;
+        bool installed;
+        const wchar_t* args;
+        DWORD code;
+        bool prompted;   // a person asked for the disc
+    } cases[] = {
+        {"installed, a person watching", true, L"AFTERREBOOT=YES CALLER=SETUP", 0, false},
+        {"installed, quiet", true, L"AFTERREBOOT=YES CALLER=SETUP QUIET=YES", 0, false},
+        {"not installed, a person watching", false, L"AFTERREBOOT=YES CALLER=SETUP", ERROR_FILE_NOT_FOUND, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        UninstallProduct();
+        RemoveCache();
+        const std::wstring source = MakeShippedFolder(folder_);
+        ASSERT_TRUE(CopyPadInto(source));
+        if (c.installed) {
+            ASSERT_EQ(Run(source + L"Setup.exe", L"/quiet /norestart").exitCode, 0u);
+            ASSERT_TRUE(ProductInstalled());
+        }
+        // What a 3010 run leaves: the cache and the record of its source.
+        const std::wstring cache = CacheFolder();
+        std::filesystem::create_directories(cache);
+        for (const wchar_t* file : {kLauncherFile64, L"QXVInstallActions64.dll", L"CustomActionData64.dll",
+                                    L"QXVSetupRES64.dll", kErrorModuleFile})
+            ASSERT_TRUE(CopyInto(source + file, cache));
+        ASSERT_TRUE(SetValue(HKEY_LOCAL_MACHINE, kSourceRecordKey, kSourcePathValue, REG_SZ, source.c_str(),
+                             static_cast<DWORD>((source.size() + 1) * sizeof(wchar_t))));
+        RemoveTree(source);
+        ASSERT_FALSE(PathExists(source + kPackageFile));
+        ClearLogs();
+
+        Process resumed = Process::Start(cache + kLauncherFile64, c.args);
+        ASSERT_TRUE(resumed.Started());
+        if (c.prompted) {
+            // The person is asked for the disc and cancels; the shipped error
+            // module then says the package was not found.
+            const HWND prompt = WaitForWindow(L"#32770", kDiscPromptCaption, 60000);
+            ASSERT_NE(prompt, nullptr) << "no disc prompt";
+            ASSERT_TRUE(PressUntilGone(prompt, IDCANCEL));
+            const HWND report = WaitForBoxOf(resumed, L"QX Prism P4000 Series");
+            ASSERT_NE(report, nullptr) << "no report of the missing package";
+            ASSERT_TRUE(PressUntilGone(report, IDOK));
+            ASSERT_TRUE(resumed.Wait(60000));
+            EXPECT_EQ(resumed.ExitCode(), c.code);
+            EXPECT_FALSE(ProductInstalled());
+            continue;
+        }
+        const Outcome outcome = WaitForEnd(resumed, 120000);
+        ASSERT_TRUE(outcome.ended && !outcome.crashed);
+        EXPECT_EQ(outcome.exitCode, c.code);
+        EXPECT_TRUE(outcome.discPrompts.empty());
+        EXPECT_TRUE(ProductInstalled());
+        EXPECT_TRUE(outcome.messages.empty()) << "no box";
+        const auto texts = LogTexts("TRACE");
+        EXPECT_TRUE(Contains(texts, "After the restart: the source is gone and the product is installed; no disc "
+                                    "is asked for"));
+        EXPECT_TRUE(Contains(texts, "Deleting install source cache")) << "the cache is emptied";
+    }
+    UninstallProduct();
 }
 
 // What is not understood, or asked for help, installs nothing: 87 with the
