@@ -252,8 +252,18 @@ bool CSetupDlg::FirstTick() {
                          L"QXPRP4005.msi \"");
                 const std::wstring recorded = GetCachedSourcePath();
                 DWORD required = kPackagePathCapacity;
-                PromptForDisc(m_hWnd, nullptr, kProductName, recorded.c_str(), kPackageFile, nullptr, kDiscPromptStyle,
-                              packagePath, kPackagePathCapacity, &required);
+                const UINT answer = PromptForDisc(m_hWnd, nullptr, kProductName, recorded.c_str(), kPackageFile,
+                                                  nullptr, kDiscPromptStyle, packagePath, kPackagePathCapacity, &required);
+                if (answer == DPROMPT_CANCEL) {
+                    // The person's choice, not a failure: nothing installed,
+                    // nothing reported, and the cancel is the exit code.
+                    LogTrace(L"Disc prompt cancelled");
+                    theApp.m_dwExitCode = ERROR_INSTALL_USEREXIT;
+                    ShowWindow(m_hWnd, SW_HIDE);
+                    KillTimer(m_hWnd, kSetupTimerId);
+                    EndDialog(IDCANCEL);
+                    return false;
+                }
                 packagePath[kPackagePathCapacity - 1] = L'\0';
                 // The prompt's answer is not looked at: reading the package is the test.
                 PathAppendW(packagePath, kPackageFile);

@@ -167,7 +167,9 @@ TEST_F(InstallFlowTest, MissingPackageAsksForTheDiscAndGoesOnWithTheChosenFolder
     RemoveTree(disc);
 }
 
-TEST_F(InstallFlowTest, CancelledDiscPromptIsReportedAndNoWorkerRuns) {
+// A person who cancels the disc prompt has chosen not to install: no
+// report, no worker, and the cancel's code as the exit code.
+TEST_F(InstallFlowTest, CancelledDiscPromptIsACancelAndNoWorkerRuns) {
     const std::wstring folder = MakeLauncherFolder(folder_, kInstallScenario & ~kWithPackage);
     WriteActionsScript(folder, "result=0\n");
     Process p = Process::Start(folder + L"QXVSetup64.exe", L"CALLER=SETUP");
@@ -175,9 +177,10 @@ TEST_F(InstallFlowTest, CancelledDiscPromptIsReportedAndNoWorkerRuns) {
     ASSERT_NE(prompt, nullptr);
     ASSERT_TRUE(PressUntilGone(prompt, IDCANCEL));
     ASSERT_TRUE(p.Wait(kStartTimeoutMs));
+    EXPECT_EQ(p.ExitCode(), static_cast<DWORD>(ERROR_INSTALL_USEREXIT));
     EXPECT_TRUE(Calls(folder).empty());
-    EXPECT_EQ(Reports(folder), 1u);
-    EXPECT_FALSE(LogTexts("ERROR").empty());
+    EXPECT_EQ(Reports(folder), 0u) << "a cancel is no failure to report";
+    EXPECT_TRUE(Contains(LogTexts("TRACE"), "Disc prompt cancelled"));
     EXPECT_FALSE(Contains(LogTexts("TRACE"), "Starting MSIThreadProc"));
 }
 

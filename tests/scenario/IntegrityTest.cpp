@@ -93,8 +93,8 @@ TEST_F(IntegrityTest, RefusalsAreShownInTheLaunchersOwnBox) {
         const char* fileVersion;   // in the record of a file of another release
     };
     // The error module is the file refused (it reports the package not
-    // found, the disc prompt cancelled): the launcher's box, not the
-    // module's. The launcher cannot pin the Pad that pins it: it takes a Pad
+    // found where the person pointed the disc prompt): the launcher's box,
+    // not the module's. The launcher cannot pin the Pad that pins it: it takes a Pad
     // signed as it is and of its own release's version.
     const BoxCase cases[] = {
         {"error module", kErrorModuleFile, L"other", L"CALLER=SETUP", kNotThisRelease, "none"},
@@ -111,7 +111,9 @@ TEST_F(IntegrityTest, RefusalsAreShownInTheLaunchersOwnBox) {
         ASSERT_TRUE(CopyInto(Variant(c.variant, c.file), folder, c.file));
         Process p = Process::Start(folder + kLauncherFile64, c.args);
         ASSERT_TRUE(p.Started());
-        const Outcome outcome = WaitForEnd(p, 60000);
+        // The person points the disc prompt at a folder without the
+        // package: the error module is then asked to report it.
+        const Outcome outcome = WaitForEnd(p, 60000, L"", folder);
         ASSERT_TRUE(outcome.ended && !outcome.crashed);
         EXPECT_EQ(outcome.exitCode, c.code);
         ASSERT_EQ(outcome.messages.size(), 1u) << "the launcher's box only: the refused file was not used";
@@ -225,7 +227,8 @@ TEST_F(IntegrityTest, AFileTheCheckCannotOpenIsRefusedNeverUsedUnchecked) {
                                                                    : L"QUIET=YES";
         Process p = Process::Start(folder + (pad ? kPadFile : kLauncherFile64), args);
         ASSERT_TRUE(p.Started());
-        const Outcome outcome = WaitForEnd(p, 60000);
+        // The disc prompt (for the error module's row) pointed at a folder without the package.
+        const Outcome outcome = WaitForEnd(p, 60000, L"", folder);
         ASSERT_TRUE(outcome.ended && !outcome.crashed);
         EXPECT_EQ(outcome.exitCode, kHeldForDeletion);
         if (c.run == Run::kLauncherWithBox) {

@@ -184,7 +184,7 @@ std::wstring WindowText(HWND window) {
     return text;
 }
 
-Outcome WaitForEnd(Process& child, DWORD timeoutMs, const std::wstring& outputFile) {
+Outcome WaitForEnd(Process& child, DWORD timeoutMs, const std::wstring& outputFile, const std::wstring& discAnswer) {
     Outcome outcome;
     struct Seen {
         DWORD firstSeen;
@@ -215,8 +215,11 @@ Outcome WaitForEnd(Process& child, DWORD timeoutMs, const std::wstring& outputFi
             if (now - it->second.lastPress < 1000) continue;
             it->second.lastPress = now;
             if (box) PostMessageW(w.window, WM_COMMAND, IDOK, 0);
-            if (prompt) {
+            if (prompt && discAnswer.empty()) {
                 if (HWND cancel = GetDlgItem(w.window, IDCANCEL)) PostMessageW(cancel, BM_CLICK, 0, 0);
+            } else if (prompt) {
+                SendMessageW(GetDlgItem(w.window, 506), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(discAnswer.c_str()));
+                if (HWND ok = GetDlgItem(w.window, IDOK)) PostMessageW(ok, BM_CLICK, 0, 0);
             }
         }
         // The system's crash dialog belongs to the debugger, not to the child.

@@ -62,8 +62,10 @@ struct Outcome {
 };
 
 // Waits for child to end, pressing OK on its message boxes (the launcher's
-// or the Pad's) and Cancel on its disc prompts, and dismissing the system's
+// or the Pad's) and Cancel on its disc prompts (or, with discAnswer, typing
+// that folder into them and pressing OK), and dismissing the system's
 // crash dialog (which counts as a crash). outputFile is the StartOptions' one, read for a debugger's report.
-Outcome WaitForEnd(Process& child, DWORD timeoutMs, const std::wstring& outputFile = L"");
+Outcome WaitForEnd(Process& child, DWORD timeoutMs, const std::wstring& outputFile = L"",
+                   const std::wstring& discAnswer = L"");
 
 }  // namespace qxtest
