@@ -4,16 +4,6 @@
 
 namespace qx {
 
-namespace {
-
-bool SameText(const std::wstring& a, const std::wstring& b) {
-    return a.size() == b.size() &&
-           CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
-               CSTR_EQUAL;
-}
-
-}  // namespace
-
 size_t RootLength(const std::wstring& path) {
     if (path.size() >= 3 && iswalpha(path[0]) && path[1] == L':' && path[2] == L'\\') return 3;
     if (path.size() < 5 || path[0] != L'\\' || path[1] != L'\\') return 0;
@@ -46,7 +36,7 @@ DWORD HoldPathOf(HANDLE file, std::wstring& path, HeldFolders& folders) {
         held.levels.push_back(std::move(level));
     }
     // A folder renamed before it was held moved the file with it.
-    if (!SameText(FinalPath(file), path)) return kPathNotHeld;
+    if (CheckEntry(file, path) != EntryCheck::kItself) return kPathNotHeld;
     folders = std::move(held);
     return ERROR_SUCCESS;
 }

@@ -89,7 +89,7 @@ bool CSetupDlg::CompanionsRefused() {
     return RefusalCode() != S_OK;
 }
 
-bool CSetupDlg::EndRefused() {
+bool CSetupDlg::EndWithoutInstalling() {
     ShowWindow(m_hWnd, SW_HIDE);
     KillTimer(m_hWnd, kSetupTimerId);
     EndDialog(IDCANCEL);
@@ -147,10 +147,10 @@ bool CSetupDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& r
 
 void CSetupDlg::StopHourglass() {
     if (!m_hWaitUIThread) return;
-    // Its message queue exists once it has made its control; until then the
-    // stop is posted again, unless the thread has ended meanwhile.
-    // Its control is a child of this window: making and destroying it asks
-    // this thread, so the wait lets messages sent to this thread through.
+    // Until the thread has a message queue the stop is posted again (unless
+    // it has ended meanwhile). Its control is a child of this window, and
+    // making or destroying it asks this thread: both waits let messages
+    // sent to this thread through.
     const HANDLE thread = m_hWaitUIThread.get();
     while (!PostThreadMessageW(m_dwWaitUIThreadId, kWaitUIStop, 0, 0) &&
            MsgWaitForMultipleObjects(1, &thread, FALSE, 10, QS_SENDMESSAGE) != WAIT_OBJECT_0) {
@@ -209,7 +209,7 @@ bool CSetupDlg::FirstTick() {
     wchar_t packagePath[kPackagePathCapacity] = {};
     // Nothing of a run that is refused a module goes on: no disc prompt,
     // no cache, no installation.
-    if (CompanionsRefused()) return EndRefused();
+    if (CompanionsRefused()) return EndWithoutInstalling();
     try {
         if (theApp.m_bUninstall) {
             // The product is removed by its code: no package is looked for,
@@ -241,7 +241,7 @@ bool CSetupDlg::FirstTick() {
                 // A deployment tool deletes the folder it ran the setup from:
                 // with the product installed, nothing is left to install, and
                 // no disc is needed for it.
-                if (result == ERROR_FILE_NOT_FOUND && resumed && RefusalCode() == S_OK &&
+                if (result == ERROR_FILE_NOT_FOUND && resumed &&
                     ReadInstalledProductInfo(m_szProductName, m_szProductCode, m_szManufacturer)) {
                     LogTrace(L"After the restart: the source is gone and the product is installed; no disc is asked for");
                     result = ERROR_SUCCESS;
@@ -259,10 +259,7 @@ bool CSetupDlg::FirstTick() {
                     // nothing reported, and the cancel is the exit code.
                     LogTrace(L"Disc prompt cancelled");
                     theApp.m_dwExitCode = ERROR_INSTALL_USEREXIT;
-                    ShowWindow(m_hWnd, SW_HIDE);
-                    KillTimer(m_hWnd, kSetupTimerId);
-                    EndDialog(IDCANCEL);
-                    return false;
+                    return EndWithoutInstalling();
                 }
                 packagePath[kPackagePathCapacity - 1] = L'\0';
                 // The prompt's answer is not looked at: reading the package is the test.
@@ -270,7 +267,7 @@ bool CSetupDlg::FirstTick() {
                 result = GetProductInfo(packagePath);
             }
             // A refused package has been reported in the launcher's own box.
-            if (RefusalCode() != S_OK) return EndRefused();
+            if (RefusalCode() != S_OK) return EndWithoutInstalling();
             if (result != ERROR_SUCCESS) {
                 LogSystemError(result);
                 throw InstallErrorException(static_cast<int32_t>(result));
@@ -309,11 +306,8 @@ bool CSetupDlg::FirstTick() {
     } catch (InstallErrorException& error) {
         theApp.m_dwExitCode = static_cast<DWORD>(error.Code());
         ReportError(error);
-        ShowWindow(m_hWnd, SW_HIDE);
-        KillTimer(m_hWnd, kSetupTimerId);
         m_hMSIThreadMutex.reset();
-        EndDialog(IDCANCEL);
-        return false;
+        return EndWithoutInstalling();
     }
 }
 

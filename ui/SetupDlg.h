@@ -57,8 +57,9 @@ private:
     bool FirstTick();
     // Whether the check refused a companion module (each refusal reported).
     bool CompanionsRefused();
-    // Ends the dialog after a refusal; false.
-    bool EndRefused();
+    // Ends the dialog before any installation (a refusal, a cancel, a
+    // failed first tick); false.
+    bool EndWithoutInstalling();
     void PollWorker(UINT_PTR id);
     bool WorkerRunning() const;
     // The worker ended before its mutex was ever seen.

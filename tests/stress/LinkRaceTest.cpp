@@ -50,6 +50,27 @@ protected:
         return RecordLines(good_ + record).size() + RecordLines(other_ + record).size();
     }
 
+    // Starts program with args runs times while the link switches, then
+    // stops it. Each run ends with used (the release's file) or 1306 (the
+    // stranger's refused); both must have come up, so the link did switch.
+    void RunRaced(const std::wstring& program, const wchar_t* args, int runs, DWORD used) {
+        int usedRuns = 0, refused = 0;
+        for (int run = 0; run < runs; ++run) {
+            SCOPED_TRACE("run " + std::to_string(run));
+            Process p = Process::Start(program, args);
+            EXPECT_TRUE(p.Started());
+            if (!p.Started()) break;
+            EXPECT_TRUE(p.Wait(kHangGuardMs)) << "did not end";
+            const DWORD code = p.ExitCode();
+            EXPECT_TRUE(code == used || code == kNotThisRelease) << code;
+            (code == used ? usedRuns : refused) += 1;
+        }
+        link_.Stop();
+        EXPECT_GT(usedRuns, 0);
+        EXPECT_GT(refused, 0);
+        std::printf("%d runs used the release's file, %d refused the stranger's\n", usedRuns, refused);
+    }
+
     std::wstring good_, other_;
     SwitchingLink link_;
 };
@@ -59,44 +80,15 @@ TEST_F(LinkRaceTest, ThePadNeverStartsAStrangersLauncher) {
     // stranger's (a program that only records its start) would leave its record.
     ASSERT_TRUE(SetDword(HKEY_LOCAL_MACHINE, kPendingRebootKey, L"x", 1));
     const std::wstring product = Race(DoublesDir() + L"pad\\" + kPadFile, kLauncherFile64);
-    int started = 0, refused = 0;
-    for (int run = 0; run < kPadRuns; ++run) {
-        SCOPED_TRACE("run " + std::to_string(run));
-        Process pad = Process::Start(product + kPadFile, L"QUIET=YES");
-        ASSERT_TRUE(pad.Started());
-        ASSERT_TRUE(pad.Wait(kHangGuardMs)) << "the Pad did not end";
-        const DWORD code = pad.ExitCode();
-        EXPECT_TRUE(code == kRebootPending || code == kNotThisRelease) << code;
-        (code == kRebootPending ? started : refused) += 1;
-    }
-    link_.Stop();
+    RunRaced(product + kPadFile, L"QUIET=YES", kPadRuns, kRebootPending);
     EXPECT_EQ(StrangersRecords(L"pad-record.txt"), 0u) << "the stranger's launcher ran";
-    // Both happened: the link did switch under the runs.
-    EXPECT_GT(started, 0);
-    EXPECT_GT(refused, 0);
-    std::printf("Pad runs: %d started the launcher of the release, %d refused the stranger's, 0 started it\n",
-                started, refused);
 }
 
 TEST_F(LinkRaceTest, TheLauncherNeverLoadsAStrangersModule) {
     // A DLL that records every load of itself, under the install-actions module's name.
-    const std::wstring product =
-        Race(BuildDir() + L"tests\\stress\\planted.dll", L"QXVInstallActions64.dll");
-    int installed = 0, refused = 0;
-    for (int run = 0; run < kLauncherRuns; ++run) {
-        SCOPED_TRACE("run " + std::to_string(run));
-        Process launcher = Process::Start(product + kLauncherFile64, L"CALLER=SETUP QUIET=YES");
-        ASSERT_TRUE(launcher.Started());
-        ASSERT_TRUE(launcher.Wait(kHangGuardMs)) << "the launcher did not end";
-        const DWORD code = launcher.ExitCode();
-        EXPECT_TRUE(code == 0 || code == kNotThisRelease) << code;
-        (code == 0 ? installed : refused) += 1;
-    }
-    link_.Stop();
+    const std::wstring product = Race(BuildDir() + L"tests\\stress\\planted.dll", L"QXVInstallActions64.dll");
+    RunRaced(product + kLauncherFile64, L"CALLER=SETUP QUIET=YES", kLauncherRuns, 0);
     EXPECT_EQ(StrangersRecords(L"planted-loads.txt"), 0u) << "the stranger's module was loaded";
-    EXPECT_GT(installed, 0);
-    EXPECT_GT(refused, 0);
-    std::printf("launcher runs: %d installed, %d refused the stranger's module, 0 loaded it\n", installed, refused);
 }
 
 }  // namespace

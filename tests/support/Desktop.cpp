@@ -218,7 +218,9 @@ Outcome WaitForEnd(Process& child, DWORD timeoutMs, const std::wstring& outputFi
             if (prompt && discAnswer.empty()) {
                 if (HWND cancel = GetDlgItem(w.window, IDCANCEL)) PostMessageW(cancel, BM_CLICK, 0, 0);
             } else if (prompt) {
-                SendMessageW(GetDlgItem(w.window, 506), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(discAnswer.c_str()));
+                DWORD_PTR set = 0;
+                SendMessageTimeoutW(GetDlgItem(w.window, 506), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(discAnswer.c_str()),
+                                    SMTO_ABORTIFHUNG, 1000, &set);
                 if (HWND ok = GetDlgItem(w.window, IDOK)) PostMessageW(ok, BM_CLICK, 0, 0);
             }
         }
