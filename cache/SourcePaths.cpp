@@ -59,12 +59,15 @@ DWORD GetCachePath(wchar_t* buffer, DWORD& capacity, const wchar_t* firstLevel, 
     return DeliverPath(L"GetCachePath", path, buffer, capacity);
 }
 
-DWORD CacheSourcePath(const wchar_t* manufacturer, const wchar_t* productCode) {
+DWORD CacheSourcePath(const wchar_t* manufacturer, const wchar_t* productCode, const wchar_t* sourceFolder) {
     LogTrace(L"In CacheSourcePath");
-    // One spare character: see the value's data below.
+    // One spare character: see the value's data below. A folder too long
+    // for the record is not cut to name another.
     wchar_t source[MAX_PATH + 1] = {};
-    DWORD capacity = MAX_PATH;
-    GetSourcePath(source, capacity);
+    if (!qx::BoundedCopy(source, MAX_PATH, sourceFolder)) {
+        LogError(L"Source path not recorded: the folder does not fit the record");
+        return ERROR_SUCCESS;
+    }
 
     wchar_t keyPath[kRegistryKeyCapacity] = {};
     FormatRecordKey(keyPath, manufacturer, productCode);

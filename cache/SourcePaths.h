@@ -17,9 +17,10 @@ DWORD GetSourcePath(wchar_t* buffer, DWORD& capacity);
 // just the backslash. Codes and capacity as for GetSourcePath.
 DWORD GetCachePath(wchar_t* buffer, DWORD& capacity, const wchar_t* firstLevel, const wchar_t* secondLevel);
 
-// Records the source folder under the manufacturer's and product code's
-// key. Failures are logged; the result is always 0.
-DWORD CacheSourcePath(const wchar_t* manufacturer, const wchar_t* productCode);
+// Records sourceFolder, the folder the package came from, under the
+// manufacturer's and product code's key. Failures are logged; the result
+// is always 0.
+DWORD CacheSourcePath(const wchar_t* manufacturer, const wchar_t* productCode, const wchar_t* sourceFolder);
 
 // The source folder recorded for this product, or an empty string when
 // there is no readable record. At most MAX_PATH - 1 characters.

@@ -72,6 +72,22 @@ using UniqueLocal = Unique<SimpleTraits<void*, nullptr, FreeLocal>>;
 template <auto kClose>
 using UniqueMsiHandle = Unique<SimpleTraits<unsigned long, 0ul, kClose>>;
 
+// A handle one thread hands to another: the taker owns what it takes; one
+// offered and never taken is closed with the mailbox, as is one offered
+// over it.
+class HandleMailbox {
+public:
+    HandleMailbox() = default;
+    HandleMailbox(const HandleMailbox&) = delete;
+    HandleMailbox& operator=(const HandleMailbox&) = delete;
+    ~HandleMailbox() { Take(); }
+    void Offer(UniqueHandle handle) { UniqueHandle previous(InterlockedExchangePointer(&slot_, handle.release())); }
+    UniqueHandle Take() { return UniqueHandle(InterlockedExchangePointer(&slot_, nullptr)); }
+
+private:
+    HANDLE volatile slot_ = nullptr;
+};
+
 // Reads one registry value; the key is opened for reading and closed again.
 // bytes: in, the buffer's size; out, the size of the data read.
 inline LSTATUS ReadRegistryValue(HKEY root, const wchar_t* path, const wchar_t* name, void* data, DWORD& bytes,

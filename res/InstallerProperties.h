@@ -16,10 +16,14 @@ struct PublicProperty {
 // The names of the product's own switches: never an installer property.
 inline bool IsOwnSwitchName(const std::wstring& name) {
     for (const wchar_t* own : {L"CALLER", L"RUNONCE", L"AFTERREBOOT", L"QUIET", L"NORESTART", L"UNINSTALL", L"LOG",
-                               L"PASSIVE"})
+                               L"PASSIVE", L"PACKAGE"})
         if (name == own) return true;
     return false;
 }
+
+// The product's own switches whose value is a path of the caller's or the
+// launcher's choosing: a value, never searched for switches.
+inline bool IsOwnValueSwitchName(const std::wstring& name) { return name == L"LOG" || name == L"PACKAGE"; }
 
 // A public property's name: upper-case letters, digits, '_' and '.', the
 // first a letter or '_'.

@@ -31,9 +31,33 @@ inline constexpr wchar_t kSwitchPassive[] = L"PASSIVE=YES";
 // caller's choosing ("LOG=<file>", one whole argument).
 inline constexpr wchar_t kSwitchUninstall[] = L"UNINSTALL=YES", kSwitchLogPrefix[] = L"LOG=";
 
+// The package the launcher found and checked, handed to the install-actions
+// module as the first argument of its tail: PACKAGE="<path>". First, so that
+// no quote the caller's arguments leave open can take it in; the module
+// reads it there only, so a PACKAGE= among the caller's arguments is never
+// taken for the launcher's. A module that does not know it finds a property
+// of the product's own, which it passes to nobody.
+inline constexpr wchar_t kArgumentPackagePrefix[] = L"PACKAGE=";
+
+// The module's tail: the package argument, then the launcher's tail.
+inline std::wstring HandOnPackage(const wchar_t* packagePath, const std::wstring& tail) {
+    // A path holds no quote.
+    std::wstring handed = std::wstring(kArgumentPackagePrefix) + L"\"" + packagePath + L"\"";
+    return tail.empty() ? handed : handed + L" " + tail;
+}
+
+// The path the launcher handed on, or an empty one when the tail does not
+// start with the package argument.
+inline std::wstring HandedPackage(const wchar_t* tail) {
+    const std::vector<std::wstring> arguments = qx::SplitArguments(tail ? tail : L"");
+    if (arguments.empty() || arguments[0].rfind(kArgumentPackagePrefix, 0) != 0) return std::wstring();
+    return arguments[0].substr(std::wcslen(kArgumentPackagePrefix));
+}
+
 // Whether one of the caller switches is given: anywhere in an argument,
 // glued to other characters too, except inside the value of a property
-// argument (a public property's NAME=value, NAME not the product's own).
+// argument (a public property's NAME=value, NAME not the product's own) or
+// of a path switch (LOG=, PACKAGE=).
 inline bool HasCallerSwitch(const wchar_t* tail, const wchar_t* sw) {
     if (!tail || !sw || !*sw) return false;
     for (const std::wstring& argument : qx::SplitArguments(tail)) {
@@ -41,7 +65,7 @@ inline bool HasCallerSwitch(const wchar_t* tail, const wchar_t* sw) {
         if (at == std::wstring::npos) continue;
         const size_t eq = argument.find(L'=');
         const std::wstring name = eq == std::wstring::npos ? L"" : argument.substr(0, eq);
-        const bool property = IsPublicPropertyName(name) && !IsOwnSwitchName(name);
+        const bool property = IsPublicPropertyName(name) && (!IsOwnSwitchName(name) || IsOwnValueSwitchName(name));
         // The first occurrence starts in the name (or the argument is no
         // property): later ones need not be looked at.
         if (!property || at < eq) return true;

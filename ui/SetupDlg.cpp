@@ -1,31 +1,18 @@
 #include "ui/SetupDlg.h"
 
-#include <setupapi.h>
-#include <shlwapi.h>
-
 #include <string>
 
 #include "res/ProductIdentity.h"
 #include "res/Switches.h"
 #include "app/SetupApp.h"
-#include "cache/SourcePaths.h"
 #include "diag/ErrorReporting.h"
 #include "diag/Logger.h"
-#include "framework/BoundedText.h"
 #include "framework/MessageWait.h"
 #include "framework/ObjectSecurity.h"
 #include "modules/CompanionModules.h"
-#include "ui/DiscPrompt.h"
-#include "ui/FirstTickPreparation.h"
-#include "ui/MsiBinding.h"
-#include "ui/ProductInfo.h"
+#include "ui/PackageSearch.h"
 #include "ui/WaitUIThread.h"
 #include "worker/MSIThread.h"
-
-namespace {
-constexpr DWORD kPackagePathCapacity = 2 * MAX_PATH;
-constexpr DWORD kDiscPromptStyle = IDF_NOSKIP | IDF_NODETAILS | IDF_CHECKFIRST;   // 0x106
-}  // namespace
 
 CSetupDlg::CSetupDlg(CWnd* parent) : CDialog(kSetupDialogTemplate, parent) {
     m_hIcon = LoadIconW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kAppIcon));
@@ -35,8 +22,6 @@ CSetupDlg::~CSetupDlg() {
     // Whatever ended the dialog, the worker and the install-actions module
     // may still use the lock record: free nothing under them.
     if (m_hWorkerThread) WaitForSingleObject(m_hWorkerThread.get(), INFINITE);
-    // A handle the worker offered that no tick took any more.
-    qx::UniqueHandle offered(InterlockedExchangePointer(&m_hOfferedMutex, nullptr));
     m_hMSIThreadMutex.reset();
     // The lock calls into the event when it unlocks: it goes first.
     if (m_pUILock) {
@@ -44,41 +29,6 @@ CSetupDlg::~CSetupDlg() {
         delete m_pUILock;
     }
     delete m_pUIEvent;
-}
-
-void CSetupDlg::OfferWorkerMutex(qx::UniqueHandle mutex) {
-    qx::UniqueHandle previous(InterlockedExchangePointer(&m_hOfferedMutex, mutex.release()));
-}
-
-DWORD CSetupDlg::GetProductInfo(const wchar_t* packagePath) {
-    // Held, shared for reading only, while it is read; a package that is
-    // not the product's own is not read at all.
-    PreparedPackage package = TakePreparedPackage(packagePath);
-    if (package.file.Absent()) {
-        // The records of a read that found no file.
-        LogProductInfoRead(ERROR_FILE_NOT_FOUND);
-        return ERROR_FILE_NOT_FOUND;
-    }
-    if (!package.file.Passed()) {
-        ReportRefusal(packagePath, package.file.Refusal());
-        return static_cast<DWORD>(package.file.Refusal());
-    }
-    // Held on until the installation has ended: the install-actions module
-    // then takes this launcher's word for the file instead of hashing it again.
-    if (!package.read) {
-        const DWORD result =
-            ReadProductInfo(package.file.UsablePath(), m_szProductName, m_szProductCode, m_szManufacturer);
-        m_heldPackage = std::move(package.file);
-        return result;
-    }
-    // Read ahead from this very file: the same fields and the same records
-    // as a read made now.
-    qx::BoundedCopy(m_szProductName, kProductNameCapacity, package.productName);
-    qx::BoundedCopy(m_szProductCode, kProductCodeCapacity, package.productCode);
-    qx::BoundedCopy(m_szManufacturer, kManufacturerCapacity, package.manufacturer);
-    LogProductInfoRead(package.result);
-    m_heldPackage = std::move(package.file);
-    return package.result;
 }
 
 bool CSetupDlg::CompanionsRefused() {
@@ -205,74 +155,52 @@ void CSetupDlg::OnTimer(UINT_PTR id) {
     PollWorker(id);
 }
 
+std::unique_ptr<InstallRequest> CSetupDlg::PrepareInstallation() {
+    auto request = std::make_unique<InstallRequest>();
+    if (theApp.m_bUninstall) {
+        // The product is removed by its code: no package is looked for,
+        // and no disc is asked for.
+        LogTrace(L"Uninstall: the product's own identity stands for the package");
+        request->manufacturer = kManufacturer;
+        request->productName = kProductName;
+        request->productCode = kProductGuid;
+        return request;
+    }
+    FoundPackage found =
+        FindPackage(m_hWnd, theApp.m_bNoPrompts, HasCallerSwitch(theApp.m_lpCmdLine, kSwitchAfterReboot));
+    switch (found.outcome) {
+        case FoundPackage::Outcome::kFound:
+        case FoundPackage::Outcome::kNothingToInstall:
+            break;
+        case FoundPackage::Outcome::kCancelled:
+            // The person's choice, not a failure: nothing installed,
+            // nothing reported, and the cancel is the exit code.
+            theApp.m_dwExitCode = ERROR_INSTALL_USEREXIT;
+            return nullptr;
+        case FoundPackage::Outcome::kRefused:
+            // Reported in the launcher's own box.
+            return nullptr;
+        case FoundPackage::Outcome::kFailed:
+            LogSystemError(found.failure);
+            throw InstallErrorException(static_cast<int32_t>(found.failure));
+    }
+    request->manufacturer = found.manufacturer;
+    request->productName = found.productName;
+    request->productCode = found.productCode;
+    // Held on until the installation has ended: the install-actions module
+    // is handed this very file and takes the launcher's word for it.
+    request->package = std::move(found.file);
+    request->packageFolder = std::move(found.folder);
+    return request;
+}
+
 bool CSetupDlg::FirstTick() {
-    wchar_t packagePath[kPackagePathCapacity] = {};
     // Nothing of a run that is refused a module goes on: no disc prompt,
     // no cache, no installation.
     if (CompanionsRefused()) return EndWithoutInstalling();
     try {
-        if (theApp.m_bUninstall) {
-            // The product is removed by its code: no package is looked for,
-            // and no disc is asked for.
-            LogTrace(L"Uninstall: the product's own identity stands for the package");
-            qx::BoundedCopy(m_szProductName, kProductNameCapacity, kProductName);
-            qx::BoundedCopy(m_szProductCode, kProductCodeCapacity, kProductGuid);
-            qx::BoundedCopy(m_szManufacturer, kManufacturerCapacity, kManufacturer);
-        } else {
-            wchar_t modulePath[MAX_PATH] = {};
-            GetModuleFileNameW(theApp.m_hInstance, modulePath, MAX_PATH);
-            wchar_t* filePart = nullptr;
-            GetFullPathNameW(modulePath, MAX_PATH, packagePath, &filePart);
-            if (filePart) *filePart = L'\0';
-            PathAppendW(packagePath, kPackageFile);
-
-            LogTrace(L"Getting Product Info");
-            DWORD result = GetProductInfo(packagePath);
-            const bool resumed = HasCallerSwitch(theApp.m_lpCmdLine, kSwitchAfterReboot);
-            if (result == ERROR_FILE_NOT_FOUND && (theApp.m_bNoPrompts || resumed)) {
-                // Nobody to answer a prompt, or a resume: the recorded source
-                // folder is tried without a window first.
-                LogTrace(theApp.m_bNoPrompts ? L"No disc prompt in a quiet run; looking in the recorded source folder"
-                                             : L"After the restart: looking in the recorded source folder");
-                const std::wstring recorded = GetCachedSourcePath();
-                if (!recorded.empty() && qx::BoundedCopy(packagePath, kPackagePathCapacity, recorded.c_str()) &&
-                    PathAppendW(packagePath, kPackageFile))
-                    result = GetProductInfo(packagePath);
-                // A deployment tool deletes the folder it ran the setup from:
-                // with the product installed, nothing is left to install, and
-                // no disc is needed for it.
-                if (result == ERROR_FILE_NOT_FOUND && resumed &&
-                    ReadInstalledProductInfo(m_szProductName, m_szProductCode, m_szManufacturer)) {
-                    LogTrace(L"After the restart: the source is gone and the product is installed; no disc is asked for");
-                    result = ERROR_SUCCESS;
-                }
-            }
-            if (result == ERROR_FILE_NOT_FOUND && !theApp.m_bNoPrompts) {
-                LogTrace(L"PROMPT for user to insert the Disk (In SetupDlg - On Timer - First Time) . Looking For\" "
-                         L"QXPRP4005.msi \"");
-                const std::wstring recorded = GetCachedSourcePath();
-                DWORD required = kPackagePathCapacity;
-                const UINT answer = PromptForDisc(m_hWnd, nullptr, kProductName, recorded.c_str(), kPackageFile,
-                                                  nullptr, kDiscPromptStyle, packagePath, kPackagePathCapacity, &required);
-                if (answer == DPROMPT_CANCEL) {
-                    // The person's choice, not a failure: nothing installed,
-                    // nothing reported, and the cancel is the exit code.
-                    LogTrace(L"Disc prompt cancelled");
-                    theApp.m_dwExitCode = ERROR_INSTALL_USEREXIT;
-                    return EndWithoutInstalling();
-                }
-                packagePath[kPackagePathCapacity - 1] = L'\0';
-                // The prompt's answer is not looked at: reading the package is the test.
-                PathAppendW(packagePath, kPackageFile);
-                result = GetProductInfo(packagePath);
-            }
-            // A refused package has been reported in the launcher's own box.
-            if (RefusalCode() != S_OK) return EndWithoutInstalling();
-            if (result != ERROR_SUCCESS) {
-                LogSystemError(result);
-                throw InstallErrorException(static_cast<int32_t>(result));
-            }
-        }
+        std::unique_ptr<InstallRequest> request = PrepareInstallation();
+        if (!request) return EndWithoutInstalling();
 
         LogTrace(L"Creating UI MUTEX");
         qx::ObjectName uiEventName = qx::ObjectName::Own;
@@ -285,10 +213,12 @@ bool CSetupDlg::FirstTick() {
         m_pUIEvent = new CEvent(uiEvent.release());
         m_pUIEvent->SetEvent();
         m_pUILock = new UiLock(m_pUIEvent);
+        request->lock = m_pUILock;
+        request->workerMutex = &m_workerMutexOffer;
 
         LogTrace(L"Installed Product");
         LogTrace(L"Starting MSIThreadProc");
-        m_pMSIThread = AfxBeginThread(MSIThreadProc, this, THREAD_PRIORITY_NORMAL, 0, CREATE_SUSPENDED);
+        m_pMSIThread = AfxBeginThread(MSIThreadProc, request.get(), THREAD_PRIORITY_NORMAL, 0, CREATE_SUSPENDED);
         if (!m_pMSIThread) {
             // Without a worker its mutex never appears: end now rather than wait.
             LogTrace(L"msiexec process not found");
@@ -296,6 +226,8 @@ bool CSetupDlg::FirstTick() {
             EndDialog(IDCANCEL);
             return false;
         }
+        // The worker's from here on.
+        request.release();
         m_pMSIThread->m_bAutoDelete = TRUE;
         DuplicateHandle(GetCurrentProcess(), m_pMSIThread->m_hThread.get(), GetCurrentProcess(), m_hWorkerThread.put(),
                         SYNCHRONIZE, FALSE, 0);
@@ -315,7 +247,7 @@ void CSetupDlg::PollWorker(UINT_PTR id) {
     if (!m_hMSIThreadMutex) {
         // Handed over by the worker, never opened by name: no object another
         // program made under that name can hold the dialog.
-        m_hMSIThreadMutex.reset(InterlockedExchangePointer(&m_hOfferedMutex, nullptr));
+        m_hMSIThreadMutex = m_workerMutexOffer.Take();
         if (!m_hMSIThreadMutex) {
             // Not created yet, or the worker has already come and gone (or
             // had no mutex): then end as if the wait had seen it end.

@@ -2,12 +2,13 @@
 // The hourglass popup that drives the installation from one timer.
 #include <windows.h>
 
+#include <memory>
+
 #include "framework/Dialog.h"
-#include "framework/FileSignature.h"
 #include "framework/Ownership.h"
 #include "framework/SyncObjects.h"
 #include "framework/Thread.h"
-#include "worker/MSIThread.h"
+#include "worker/InstallRequest.h"
 
 inline constexpr UINT_PTR kSetupTimerId = 1;
 inline constexpr UINT kSetupTimerMs = 100;
@@ -17,25 +18,12 @@ public:
     explicit CSetupDlg(CWnd* parent = nullptr);
     ~CSetupDlg() override;
 
-    // Reads "ProductName", "ProductCode" and "Manufacturer" of the package
-    // into the three fields once the package passed the check against the
-    // program's signature; 0, the failing installer call's code, or the
-    // check's result (the refusal reported).
-    DWORD GetProductInfo(const wchar_t* packagePath);
-
-    // The worker hands over a handle to its mutex here (with no name, the
-    // dialog could not open it otherwise); the dialog takes it on a tick.
-    void OfferWorkerMutex(qx::UniqueHandle mutex);
-
     BOOL m_bFirstTick = TRUE;
     CWinThread* m_pWaitUIThread = nullptr;
     CWinThread* m_pMSIThread = nullptr;
     qx::UniqueHandle m_hMSIThreadMutex;
     CEvent* m_pUIEvent = nullptr;
     UiLock* m_pUILock = nullptr;
-    wchar_t m_szManufacturer[256] = {};
-    wchar_t m_szProductName[256] = {};
-    wchar_t m_szProductCode[40] = {};
     HICON m_hIcon = nullptr;
 
 protected:
@@ -55,6 +43,10 @@ private:
     void OnPaint();
     // False when it has ended the dialog.
     bool FirstTick();
+    // What the worker is to install: the package found (none for a
+    // removal), and the lock record and mailbox it shares with the dialog.
+    // Null when the first tick has ended the dialog.
+    std::unique_ptr<InstallRequest> PrepareInstallation();
     // Whether the check refused a companion module (each refusal reported).
     bool CompanionsRefused();
     // Ends the dialog before any installation (a refusal, a cancel, a
@@ -71,8 +63,7 @@ private:
     // Our own handle to the hourglass thread, and its id for the stop.
     qx::UniqueHandle m_hWaitUIThread;
     DWORD m_dwWaitUIThreadId = 0;
-    // The package read, held unchanged until the worker has ended.
-    qx::CheckedFile m_heldPackage;
-    // Written by the worker, taken by the dialog's thread.
-    HANDLE volatile m_hOfferedMutex = nullptr;
+    // The worker hands over a handle to its mutex here (with no name, the
+    // dialog could not open it otherwise); a tick takes it.
+    qx::HandleMailbox m_workerMutexOffer;
 };

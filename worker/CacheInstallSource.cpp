@@ -22,9 +22,10 @@ bool IsBracedGuid(const wchar_t* text) {
     return true;
 }
 
-void CacheInstallSource(const wchar_t* manufacturer, const wchar_t* productName, const wchar_t* productCode,
-                        CachedSource& cached) {
+void CacheInstallSource(const InstallRequest& request, CachedSource& cached) {
     LogTrace(L"In CacheInstallSource");
+    const wchar_t* manufacturer = request.manufacturer.c_str();
+    const wchar_t* productName = request.productName.c_str();
     wchar_t sourceFolder[MAX_PATH] = {};
     wchar_t cacheFolder[MAX_PATH] = {};
     DWORD sourceCapacity = MAX_PATH;
@@ -60,10 +61,13 @@ void CacheInstallSource(const wchar_t* manufacturer, const wchar_t* productName,
         cached.whole = CacheIsWhole(nullptr, cacheFolder, &lacking);
         if (!cached.whole) cached.notResumable = L"the cache lacks " + lacking;
     } else {
-        // The record goes under the key its reader reads; a product code
+        // The record names the folder the package came from (the disc a
+        // person pointed to), under the key its reader reads; a product code
         // that is no GUID marks a package that is not to be trusted with it.
-        if (IsBracedGuid(productCode)) {
-            CacheSourcePath(kManufacturer, kProductGuid);
+        if (request.packageFolder.empty()) {
+            LogTrace(L"Source path not recorded: no package was found for this run");
+        } else if (IsBracedGuid(request.productCode.c_str())) {
+            CacheSourcePath(kManufacturer, kProductGuid, request.packageFolder.c_str());
         } else {
             LogError(L"Source path not recorded: the product code is not a GUID");
         }

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cache/CacheFolderHold.h"
+#include "worker/InstallRequest.h"
 
 // What caching the install source left for the rest of the run.
 struct CachedSource {
@@ -32,7 +33,8 @@ bool IsBracedGuid(const wchar_t* text);
 // earlier installation cached can be emptied; records and copies nothing.
 void HoldCacheForRemoval(CachedSource& cached);
 
-// Records the source folder and copies the launcher and its modules into the
-// product's cache folder, unless the launcher already runs from there.
-void CacheInstallSource(const wchar_t* manufacturer, const wchar_t* productName, const wchar_t* productCode,
-                        CachedSource& cached);
+// Records the folder the request's package came from and copies the
+// launcher and its modules into the product's cache folder (named by the
+// request's manufacturer and product name), unless the launcher already
+// runs from there.
+void CacheInstallSource(const InstallRequest& request, CachedSource& cached);

@@ -1,18 +1,18 @@
 #include "worker/MSIThread.h"
 
+#include <memory>
 #include <utility>
 
 #include "app/SetupApp.h"
 #include "cache/CacheCopy.h"
 #include "diag/ErrorReporting.h"
 #include "diag/Logger.h"
-#include "framework/BoundedText.h"
 #include "framework/ObjectSecurity.h"
 #include "framework/Ownership.h"
 #include "modules/CompanionModules.h"
 #include "modules/InstallActions.h"
-#include "ui/SetupDlg.h"
 #include "worker/CacheInstallSource.h"
+#include "worker/InstallRequest.h"
 #include "worker/RunOnce.h"
 #include "res/InstallerProperties.h"
 #include "res/Switches.h"
@@ -54,11 +54,12 @@ bool ArmResume(const CachedSource& cached) {
 }  // namespace
 
 UINT MSIThreadProc(LPVOID param) {
-    auto* dialog = static_cast<CSetupDlg*>(param);
+    // Ours from here on: the package in it is held until the installation has ended.
+    const std::unique_ptr<InstallRequest> request(static_cast<InstallRequest*>(param));
     LogTrace(L"In MSIThreadProc");
 
     // The dialog signalled the event before resuming us: this returns at once.
-    UiLock* lock = dialog->m_pUILock;
+    UiLock* lock = request->lock;
     if (lock && !lock->m_bAcquired) lock->Lock(INFINITE);
 
     LogTrace(L"create MSIThread mutex");
@@ -74,15 +75,8 @@ UINT MSIThreadProc(LPVOID param) {
         qx::UniqueHandle forDialog;
         if (DuplicateHandle(GetCurrentProcess(), mutex.get(), GetCurrentProcess(), forDialog.put(),
                             SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, 0))
-            dialog->OfferWorkerMutex(std::move(forDialog));
+            request->workerMutex->Offer(std::move(forDialog));
     }
-
-    wchar_t manufacturer[256] = {};
-    wchar_t productName[256] = {};
-    wchar_t productCode[256] = {};
-    qx::BoundedCopy(manufacturer, 256, dialog->m_szManufacturer);
-    qx::BoundedCopy(productName, 256, dialog->m_szProductName);
-    qx::BoundedCopy(productCode, 256, dialog->m_szProductCode);
 
     CachedSource cached;
     if (theApp.m_bUninstall) {
@@ -91,10 +85,15 @@ UINT MSIThreadProc(LPVOID param) {
         LogTrace(L"Uninstall: no cache and no source record");
         HoldCacheForRemoval(cached);
     } else {
-        CacheInstallSource(manufacturer, productName, productCode, cached);
+        CacheInstallSource(*request, cached);
     }
 
-    const wchar_t* commandLine = theApp.m_sModuleArguments.c_str();
+    // The package found and checked is the one installed: its path goes to
+    // the module first, where no quote the caller left open can take it in.
+    const std::wstring tail = request->package.Passed()
+                                  ? HandOnPackage(request->package.UsablePath(), theApp.m_sModuleArguments)
+                                  : theApp.m_sModuleArguments;
+    const wchar_t* commandLine = tail.c_str();
     LogTrace(L"calling DoInstallActions: %s", TailForLog(commandLine).c_str());
     bool resumeArmed = false;
     try {
@@ -157,6 +156,7 @@ UINT MSIThreadProc(LPVOID param) {
     } catch (InstallErrorException& error) {
         ReportError(error);
     }
+    request->package.Release();
 
     // A resume armed for the restart starts the launcher from the cache:
     // keep it. Nothing else will use it.

@@ -216,8 +216,21 @@ int InstallActions(const wchar_t* commandLine, UiLock* uiLock, const wchar_t* lo
         }
     }
 
+    // The launcher found the package and checked it (beside it, at the
+    // record, or where a person pointed the disc prompt): that one is
+    // installed, and none is looked for. Without it, as from a launcher
+    // that hands none on, the module looks where the launcher would.
     wchar_t package[MAX_PATH] = {};
-    if (PackageBesideModule(package)) {
+    const std::wstring handed = HandedPackage(commandLine);
+    if (!handed.empty()) {
+        if (!qx::BoundedCopy(package, MAX_PATH, handed.c_str())) {
+            // A cut path would name another file.
+            LogTrace(L"Package handed on by the launcher is too long: %s", handed.c_str());
+            ReleaseHourglass(uiLock);
+            return ERROR_FILENAME_EXCED_RANGE;
+        }
+        LogTrace(L"Package handed on by the launcher: %s", package);
+    } else if (PackageBesideModule(package)) {
         LogTrace(L"Package beside the module: %s", package);
     } else if (PackageInRecordedSource(package)) {
         LogTrace(L"Package in the recorded source folder: %s", package);

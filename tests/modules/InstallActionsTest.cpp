@@ -7,6 +7,7 @@
 #include <msi.h>
 #include <msiquery.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -268,9 +269,9 @@ TEST_F(InstallActionsTest, FindsThePackageThroughTheRecordedSourceFolder) {
 
 // Inside a signed program (the signed copy of this host,
 // module_checks_in_a_signed_host), the module installs only its own
-// release's package, found beside it or, for the resumed run, in the
-// recorded source folder: not one unsigned, another publisher's, nor one of
-// another release signed as the product is.
+// release's package, found beside it, handed on by the launcher or, for the
+// resumed run, in the recorded source folder: not one unsigned, another
+// publisher's, nor one of another release signed as the product is.
 TEST_F(InstallActionsTest, InASignedProgramOnlyThisReleasesPackageIsInstalled) {
     if (!qx::ProgramCarriesSignature()) GTEST_SKIP() << "runs in the signed copy of this host";
     auto install = Load(folder_);
@@ -278,18 +279,21 @@ TEST_F(InstallActionsTest, InASignedProgramOnlyThisReleasesPackageIsInstalled) {
     const std::wstring source = folder_ + L"source\\";
     const int notThisRelease = static_cast<int>(qx::kNotThisRelease);
     const int heldForDeletion = ERROR_SHARING_VIOLATION;
+    enum class Where { kBeside, kRecord, kHanded };
     const struct {
         const wchar_t* variant;   // null: this release's own
-        bool fromRecord;
+        Where where;
         bool held;                // open in another program with delete access: the check cannot open it
-    } cases[] = {{L"unsigned", false, false}, {L"other", false, false},  {L"release", false, false},
-                 {L"unsigned", true, false},  {L"release", true, false}, {nullptr, false, true},
-                 {L"other", true, true}};
+    } cases[] = {{L"unsigned", Where::kBeside, false}, {L"other", Where::kBeside, false},
+                 {L"release", Where::kBeside, false},  {L"unsigned", Where::kRecord, false},
+                 {L"release", Where::kRecord, false},  {nullptr, Where::kBeside, true},
+                 {L"other", Where::kRecord, true},     {L"other", Where::kHanded, false},
+                 {L"release", Where::kHanded, false},  {nullptr, Where::kHanded, true}};
     for (const auto& c : cases) {
+        const char* const places[] = {" beside the module", " in the recorded source folder", " handed on"};
         SCOPED_TRACE((c.variant ? Narrow(c.variant) : std::string("this release's")) +
-                     (c.fromRecord ? " in the recorded source folder" : " beside the module") +
-                     (c.held ? ", held for deletion" : ""));
-        const std::wstring where = c.fromRecord ? source : folder_;
+                     places[static_cast<int>(c.where)] + (c.held ? ", held for deletion" : ""));
+        const std::wstring where = c.where == Where::kBeside ? folder_ : source;
         DeleteFileW((folder_ + kPackage).c_str());
         DeleteFileW((source + kPackage).c_str());
         if (c.variant)
@@ -297,12 +301,14 @@ TEST_F(InstallActionsTest, InASignedProgramOnlyThisReleasesPackageIsInstalled) {
         else
             PutPackage(where);
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSourceRecordKey);
-        if (c.fromRecord) WriteRecord(source);
+        if (c.where == Where::kRecord) WriteRecord(source);
         DeleteFileW(log_.c_str());
         const qx::UniqueHandle other = c.held ? HoldForDeletion(where + kPackage) : qx::UniqueHandle();
+        const std::wstring tail = c.where == Where::kRecord   ? L"AFTERREBOOT=YES CALLER=SETUP"
+                                  : c.where == Where::kHanded ? ModuleTail(source, L"CALLER=SETUP")
+                                                              : L"CALLER=SETUP";
         HeldLock held;
-        EXPECT_EQ(install(c.fromRecord ? L"AFTERREBOOT=YES CALLER=SETUP" : L"CALLER=SETUP", &held.lock, log_.c_str(), 0),
-                  c.held ? heldForDeletion : notThisRelease);
+        EXPECT_EQ(install(tail.c_str(), &held.lock, log_.c_str(), 0), c.held ? heldForDeletion : notThisRelease);
         EXPECT_EQ(held.Held(), 0) << "the hourglass is let go";
         EXPECT_EQ(ProductState(), INSTALLSTATE_UNKNOWN) << "nothing installed";
         bool whole = false;
@@ -321,6 +327,61 @@ TEST_F(InstallActionsTest, InASignedProgramOnlyThisReleasesPackageIsInstalled) {
     HeldLock held;
     EXPECT_EQ(install(L"CALLER=SETUP", &held.lock, log_.c_str(), 0), 0);
     ExpectInstalledFiles();
+}
+
+// The package the launcher hands on, first in the tail, is the one
+// installed, and no other is looked for: not beside the module, not at the
+// record. A PACKAGE= further on is the caller's, no package handed on, and
+// reaches the installer as nothing.
+TEST_F(InstallActionsTest, TheHandedOnPackageIsTheOneInstalledAndNoneIsLookedFor) {
+    auto install = Load(folder_);
+    ASSERT_NE(install, nullptr);
+    const std::wstring disc = folder_ + L"disc with blanks\\";
+    const std::wstring gone = folder_ + L"gone\\";
+    const struct {
+        const char* name;
+        std::wstring tail;
+        const wchar_t* beside;   // what lies beside the module: null the package, else a fixture
+        int result;
+        std::string logged;      // a record the call leaves
+    } cases[] = {
+        {"handed on, an unusable package beside the module", ModuleTail(disc, L"CALLER=SETUP"), L"Garbage.msi", 0,
+         "Package handed on by the launcher: " + Narrow(disc) + "QXPRP4005.msi"},
+        {"handed on but gone, the package beside the module", ModuleTail(gone, L"CALLER=SETUP"), nullptr,
+         ERROR_FILE_NOT_FOUND, "Package " + Narrow(gone) + "QXPRP4005.msi is gone"},
+        {"handed on, longer than a path", ModuleTail(folder_ + std::wstring(300, L'p') + L"\\", L"CALLER=SETUP"),
+         nullptr, ERROR_FILENAME_EXCED_RANGE, ""},
+        {"the caller's PACKAGE=, not first", L"CALLER=SETUP " + ModuleTail(disc, L""), nullptr, 0,
+         "Package beside the module: " + Narrow(folder_) + "QXPRP4005.msi"},
+    };
+    PutPackage(disc);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        UninstallProduct();
+        DeleteFileW(log_.c_str());
+        if (c.beside) {
+            PutPackage(folder_, FixturesDir() + c.beside);
+        } else {
+            PutPackage(folder_);
+        }
+        HeldLock held;
+        EXPECT_EQ(install(c.tail.c_str(), &held.lock, log_.c_str(), 0), c.result);
+        EXPECT_EQ(held.Held(), 0) << "the hourglass is let go";
+        EXPECT_EQ(ProductState(), c.result == 0 ? INSTALLSTATE_DEFAULT : INSTALLSTATE_UNKNOWN);
+        const auto texts = TraceTexts(log_);
+        if (!c.logged.empty()) {
+            EXPECT_TRUE(Contains(texts, c.logged));
+        }
+        if (c.result == 0) {
+            // Nothing named PACKAGE among what the installer was given.
+            const auto installing = std::find_if(texts.begin(), texts.end(), [](const std::string& t) {
+                return t.find("installing with") != std::string::npos;
+            });
+            ASSERT_NE(installing, texts.end());
+            EXPECT_EQ(installing->find("PACKAGE"), std::string::npos) << *installing;
+        }
+    }
+    UninstallProduct();
 }
 
 TEST_F(InstallActionsTest, WithoutAPackageAnywhereTheResultIsFileNotFound) {

@@ -187,7 +187,7 @@ TEST_F(DeploymentTest, ThePadPassesItsArgumentsOnAndEndsWithTheLaunchersCode) {
         EXPECT_EQ(ending.exitCode, static_cast<DWORD>(result));
         const auto calls = RecordLines(folder + L"actions-record.txt");
         ASSERT_EQ(calls.size(), 1u);
-        EXPECT_EQ(RecordField(calls[0], L"tail"), L"CALLER=SETUP QUIET=YES NORESTART=YES");
+        EXPECT_EQ(RecordField(calls[0], L"tail"), ModuleTail(folder, L"CALLER=SETUP QUIET=YES NORESTART=YES"));
     }
     {
         SCOPED_TRACE("refused");
@@ -238,7 +238,7 @@ TEST_F(DeploymentTest, ConventionalSwitchesThroughThePad) {
         EXPECT_FALSE(ending.sawWindow) << "no window of the product's at any moment";
         const auto calls = RecordLines(folder + L"actions-record.txt");
         ASSERT_EQ(calls.size(), 1u);
-        EXPECT_EQ(RecordField(calls[0], L"tail"), L"CALLER=SETUP " + std::wstring(c.args));
+        EXPECT_EQ(RecordField(calls[0], L"tail"), ModuleTail(folder, L"CALLER=SETUP " + std::wstring(c.args)));
         EXPECT_EQ(Contains(LogTexts("TRACE"), "Restart left to the caller (NORESTART=YES)"), c.leftToCaller);
         EXPECT_EQ(ValueExists(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue), c.leftToCaller) << "resume armed";
     }

@@ -1,6 +1,7 @@
-// The installation from start to end with a scripted install-actions
-// module: the setup window's flow, the worker's handling of each result,
-// the cache, the source record and the restart entry.
+// The installation from start to end: the setup window's flow, the
+// worker's handling of each result, the cache, the source record and the
+// restart entry, with a scripted install-actions module; the disc prompt's
+// flows with the shipped modules and package.
 #include <shlobj.h>
 
 #include <algorithm>
@@ -29,7 +30,8 @@ TEST_F(InstallFlowTest, SuccessWithThePackageBesideTheLauncher) {
 
     auto calls = Calls(folder);
     ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(RecordField(calls[0], L"tail"), L"CALLER=SETUP extra");
+    EXPECT_EQ(RecordField(calls[0], L"tail"), ModuleTail(folder, L"CALLER=SETUP extra"))
+        << "the package read is handed on, then the tail";
     EXPECT_EQ(RecordField(calls[0], L"held"), L"1") << "the lock is held when passed";
     EXPECT_EQ(RecordField(calls[0], L"fourth"), L"0");
     auto logs = LogFiles();
@@ -59,7 +61,8 @@ TEST_F(InstallFlowTest, SuccessWithThePackageBesideTheLauncher) {
                                 "Resume MSIThreadProc", "Exiting Product"}));
     EXPECT_TRUE(InOrder(texts, {"In MSIThreadProc", "create MSIThread mutex", "In CacheInstallSource",
                                 "In CacheSourcePath", "Out CacheInstallSource",
-                                "calling DoInstallActions: CALLER=SETUP extra", "Deleting install source cache",
+                                Narrow(L"calling DoInstallActions: " + ModuleTail(folder, L"CALLER=SETUP extra")),
+                                "Deleting install source cache",
                                 "In DeleteInstallSourceCache", "Exiting MsiThreadproc"}));
     // The module released the lock: the dialog hid and waited for the worker (the OK ending).
     EXPECT_TRUE(InOrder(texts, {"Lock removed from UI MUTEX", "Hiding Hourglass AVI Window", "Exiting QXVSetup.exe"}));
@@ -144,44 +147,67 @@ TEST_F(InstallFlowTest, RebootInitiatedWritesRunOnceKeepsTheCacheAndRestartsNoth
     EXPECT_FALSE(Contains(texts, "Deleting install source cache"));
 }
 
-TEST_F(InstallFlowTest, MissingPackageAsksForTheDiscAndGoesOnWithTheChosenFolder) {
-    const std::wstring folder = MakeLauncherFolder(folder_, kInstallScenario & ~kWithPackage);
+// The package is not beside the launcher: a person is asked for the disc
+// and points the prompt at the folder that holds it. That package is the
+// one installed, and the record names its folder for the resume and later
+// repairs. Shipped launcher, modules and package.
+TEST_F(InstallFlowTest, MissingPackageAsksForTheDiscAndInstallsFromTheChosenFolder) {
+    ASSERT_FALSE(ProductInstalled());
+    const std::wstring folder = MakeLauncherFolder(folder_, kWithResourceModule | kWithRealModules);
     const std::wstring disc = folder_.substr(0, folder_.size() - 1) + L"-disc\\";
     RemoveTree(disc);
     SHCreateDirectoryExW(nullptr, disc.c_str(), nullptr);
-    ASSERT_TRUE(CopyInto(FixturesDir() + L"QXPRP4005.msi", disc));
-    WriteActionsScript(folder, "result=0\n");
+    ASSERT_TRUE(CopyInto(ProductDir() + kPackageFile, disc));
 
-    Process p = Process::Start(folder + L"QXVSetup64.exe", L"CALLER=SETUP");
-    HWND prompt = WaitForWindow(L"#32770", L"Files Needed", 20000);
+    Process p = Process::Start(folder + kLauncherFile64, L"CALLER=SETUP");
+    HWND prompt = WaitForWindow(L"#32770", kDiscPromptCaption, 20000);
     ASSERT_NE(prompt, nullptr) << "the disc prompt";
     // A dialog is shown once its set-up, which fills the path field, is done.
     ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(prompt) && GetDlgItem(prompt, 506); })) << "never shown";
     SendMessageW(GetDlgItem(prompt, 506), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(disc.c_str()));
     ASSERT_EQ(ControlText(prompt, 506), disc) << "the chosen folder is in the path field";
     ASSERT_TRUE(PressUntilGone(prompt, IDOK));
-    ASSERT_TRUE(p.Wait(kStartTimeoutMs));
-    EXPECT_EQ(Calls(folder).size(), 1u) << "the installation ran";
-    EXPECT_TRUE(Contains(LogTexts("TRACE"), "PROMPT for user to insert the Disk (In SetupDlg - On Timer - First "
-                                            "Time) . Looking For\" QXPRP4005.msi \""));
+    const Outcome outcome = WaitForEnd(p, 120000);
+    ASSERT_TRUE(outcome.ended && !outcome.crashed);
+    EXPECT_EQ(outcome.exitCode, 0u);
+    EXPECT_TRUE(outcome.messages.empty()) << Narrow(outcome.messages.empty() ? L"" : outcome.messages[0]);
+    EXPECT_TRUE(ProductInstalled()) << "installed from the disc's folder";
+
+    wchar_t recorded[MAX_PATH + 1] = {};
+    DWORD bytes = MAX_PATH * sizeof(wchar_t);
+    ASSERT_EQ(RegGetValueW(HKEY_LOCAL_MACHINE, kSourceRecordKey, kSourcePathValue, RRF_RT_REG_SZ, nullptr, recorded,
+                           &bytes), ERROR_SUCCESS);
+    EXPECT_EQ(std::wstring(recorded), disc) << "the record names the folder the package came from";
+    const auto texts = LogTexts("TRACE");
+    EXPECT_TRUE(InOrder(texts, {"PROMPT for user to insert the Disk (In SetupDlg - On Timer - First Time) . "
+                                "Looking For\" QXPRP4005.msi \"",
+                                Narrow(L"In DoInstallActions: " + ModuleTail(disc, L"CALLER=SETUP")),
+                                Narrow(L"Package handed on by the launcher: " + disc + kPackageFile)}));
+    // None but the package's absence beside the launcher (and of a record).
+    for (const std::string& e : LogTexts("ERROR")) EXPECT_EQ(e.rfind(Crlf("===>>> ERROR :\n Code: 2\n"), 0), 0u) << e;
+    UninstallProduct();
     RemoveTree(disc);
 }
 
-// A person who cancels the disc prompt has chosen not to install: no
-// report, no worker, and the cancel's code as the exit code.
+// A person who cancels the disc prompt has chosen not to install: nothing
+// installed, no box, no worker, and the cancel's code as the exit code.
+// Shipped launcher and modules, the package not beside them.
 TEST_F(InstallFlowTest, CancelledDiscPromptIsACancelAndNoWorkerRuns) {
-    const std::wstring folder = MakeLauncherFolder(folder_, kInstallScenario & ~kWithPackage);
-    WriteActionsScript(folder, "result=0\n");
-    Process p = Process::Start(folder + L"QXVSetup64.exe", L"CALLER=SETUP");
-    HWND prompt = WaitForWindow(L"#32770", L"Files Needed", 20000);
-    ASSERT_NE(prompt, nullptr);
-    ASSERT_TRUE(PressUntilGone(prompt, IDCANCEL));
-    ASSERT_TRUE(p.Wait(kStartTimeoutMs));
-    EXPECT_EQ(p.ExitCode(), static_cast<DWORD>(ERROR_INSTALL_USEREXIT));
-    EXPECT_TRUE(Calls(folder).empty());
-    EXPECT_EQ(Reports(folder), 0u) << "a cancel is no failure to report";
-    EXPECT_TRUE(Contains(LogTexts("TRACE"), "Disc prompt cancelled"));
-    EXPECT_FALSE(Contains(LogTexts("TRACE"), "Starting MSIThreadProc"));
+    const std::wstring folder = MakeLauncherFolder(folder_, kWithResourceModule | kWithRealModules);
+    Process p = Process::Start(folder + kLauncherFile64, L"CALLER=SETUP");
+    ASSERT_TRUE(p.Started());
+    // Cancels each disc prompt, presses OK on any box (there must be none).
+    const Outcome outcome = WaitForEnd(p, 60000);
+    ASSERT_TRUE(outcome.ended && !outcome.crashed);
+    EXPECT_EQ(outcome.discPrompts.size(), 1u);
+    EXPECT_EQ(outcome.exitCode, static_cast<DWORD>(ERROR_INSTALL_USEREXIT));
+    EXPECT_TRUE(outcome.messages.empty()) << "a cancel is no failure to report";
+    EXPECT_FALSE(ProductInstalled());
+    const auto texts = LogTexts("TRACE");
+    EXPECT_TRUE(Contains(texts, "Disc prompt cancelled"));
+    EXPECT_FALSE(Contains(texts, "Starting MSIThreadProc"));
+    // None but the package's absence beside the launcher (and of a record).
+    for (const std::string& e : LogTexts("ERROR")) EXPECT_EQ(e.rfind(Crlf("===>>> ERROR :\n Code: 2\n"), 0), 0u) << e;
 }
 
 TEST_F(InstallFlowTest, UnreadablePackageEndsTheFirstTickWithAReport) {

@@ -39,7 +39,8 @@ TEST_F(RealInstallTest, LauncherInstallsTheProductAndAgainCleanly) {
         EXPECT_EQ(ProductState(), INSTALLSTATE_DEFAULT);
         auto texts = LogTexts();   // also checks that every record is whole
         EXPECT_TRUE(Contains(texts, "Inside QXVSetup.exe"));
-        EXPECT_TRUE(Contains(texts, "In DoInstallActions: CALLER=SETUP")) << "the module writes into the same log";
+        EXPECT_TRUE(Contains(texts, Narrow(L"In DoInstallActions: " + ModuleTail(folder, L"CALLER=SETUP"))))
+            << "the module writes into the same log, and is handed the package the launcher read";
         EXPECT_TRUE(Contains(texts, "Exiting MsiThreadproc"));
         const auto errors = LogTexts("ERROR");
         if (run == 0 || CacheOwnerKept()) {

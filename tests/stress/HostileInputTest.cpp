@@ -161,7 +161,9 @@ TEST_F(StressHostileInput, ArgumentTails) {
     const std::wstring folder = MakeLauncherFolder(folder_, kInstallScenario);
     WriteActionsScript(folder, "result=0\n");
     const std::wstring exe = Launcher(folder);
-    const std::wstring prefix = L"calling DoInstallActions: ";
+    // The module's tail starts with the package the launcher handed on.
+    const std::wstring handed = ModuleTail(folder, L"") + L" ";
+    const std::wstring prefix = L"calling DoInstallActions: " + handed;
     struct Case {
         const char* name;
         std::wstring commandLine;
@@ -180,7 +182,7 @@ TEST_F(StressHostileInput, ArgumentTails) {
     const std::string controlBytes =
         "\x01\x02\x03\x04\x05\x06\x07\x08\x09\r\n\x0b\x0c\r\x0e\x0f\x10\x11\x12\x13\x14\x15\x16\x17\x18\x19\x1a"
         "\x1b\x1c\x1d\x1e\x1f\x7f";
-    const std::string callingText = "calling DoInstallActions: ";
+    const std::string callingText = Narrow(prefix);
     const std::vector<Case> cases = {
         {"empty", Quoted(exe), false, L""},
         {"only blanks and control characters", Quoted(exe) + L" \t\x01\x1f  ", false, L""},
@@ -197,7 +199,7 @@ TEST_F(StressHostileInput, ArgumentTails) {
         {"32,000 characters ending in the switch", Quoted(exe) + L" " + longJunk + L"CALLER=SETUP", true,
          longJunk + L"CALLER=SETUP"},
         {"log text of exactly 255 characters", Quoted(exe) + L" CALLER=SETUP" + bareTail.substr(12), true,
-         L"CALLER=SETUP" + bareTail.substr(12), true, callingText + "CALLER=SETUP" + std::string(217, 'q')},
+         L"CALLER=SETUP" + bareTail.substr(12), true, callingText + "CALLER=SETUP" + std::string(bareTail.size() - 12, 'q')},
         {"log text of 256 characters", Quoted(exe) + L" CALLER=SETUP" + bareTail.substr(11), true,
          L"CALLER=SETUP" + bareTail.substr(11)},
         {"characters beyond 8 bits", Quoted(exe) + L" CALLER=SETUP \x00e9 \x20ac \x00ff", true,
@@ -219,7 +221,7 @@ TEST_F(StressHostileInput, ArgumentTails) {
         }
         EXPECT_EQ(Occurrences(calls, L"|held="), 1u) << "one installation";
         if (c.compareTail) {
-            EXPECT_EQ(calls.rfind(L"tail=" + c.tail + L"|log=", 0), 0u)
+            EXPECT_EQ(calls.rfind(L"tail=" + handed + c.tail + L"|log=", 0), 0u)
                 << "the tail reaches the module unchanged";
         }
         bool wellFormed = false;

@@ -51,6 +51,11 @@ bool CopyPadInto(const std::wstring& folder) {
     return CopyInto(signedLauncher ? ProductDir() + kPadFile : BuildDir() + L"tests\\unsigned\\" + kPadFile, folder);
 }
 
+std::wstring ModuleTail(const std::wstring& packageFolder, const std::wstring& tail) {
+    const std::wstring handed = L"PACKAGE=\"" + packageFolder + kPackageFile + L"\"";
+    return tail.empty() ? handed : handed + L" " + tail;
+}
+
 void WriteActionsScript(const std::wstring& folder, const std::string& script) {
     ASSERT_TRUE(PutFile(folder + L"actions-script.txt", script)) << Narrow(folder);
 }

@@ -46,6 +46,9 @@ std::wstring MakeShippedFolder(const std::wstring& path);
 // launcher, without its signature beside the unsigned copy (the signed Pad
 // starts only the launcher of its release).
 bool CopyPadInto(const std::wstring& folder);
+// The tail the install-actions module is given: the package the launcher
+// found in packageFolder handed on first, then the launcher's own tail.
+std::wstring ModuleTail(const std::wstring& packageFolder, const std::wstring& tail);
 // Writes the install-actions double's script beside it (key=value lines).
 void WriteActionsScript(const std::wstring& folder, const std::string& script);
 

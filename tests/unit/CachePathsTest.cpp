@@ -149,19 +149,23 @@ protected:
 };
 
 TEST_F(SourceRecordTest, RoundTripStoresTheFolderWithoutTerminator) {
-    wchar_t source[MAX_PATH];
-    DWORD capacity = MAX_PATH;
-    GetSourcePath(source, capacity);
+    // The folder the package came from, which need not be the launcher's.
+    const std::wstring disc = L"E:\\Drivers\\QX Prism\\";
     EXPECT_EQ(GetCachedSourcePath(), L"") << "no record yet";
-    EXPECT_EQ(CacheSourcePath(kManufacturer, kProductGuid), 0u);
+    EXPECT_EQ(CacheSourcePath(kManufacturer, kProductGuid, disc.c_str()), 0u);
     DWORD type = 0, bytes = 0;
     HKEY key;
     ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSourceRecordKey, 0, KEY_QUERY_VALUE, &key), 0);
     EXPECT_EQ(RegQueryValueExW(key, L"SourcePath", nullptr, &type, nullptr, &bytes), 0);
     RegCloseKey(key);
     EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
-    EXPECT_EQ(bytes, wcslen(source) * 2);
-    EXPECT_EQ(GetCachedSourcePath(), source);
+    EXPECT_EQ(bytes, disc.size() * 2);
+    EXPECT_EQ(GetCachedSourcePath(), disc);
+
+    // A folder the record cannot hold whole is not cut to name another:
+    // the record stays as it was.
+    EXPECT_EQ(CacheSourcePath(kManufacturer, kProductGuid, (L"C:\\" + std::wstring(MAX_PATH, L'a')).c_str()), 0u);
+    EXPECT_EQ(GetCachedSourcePath(), disc);
 
     StoreText(L"D:\\Setups\\x64\\");   // 14 characters in 28 bytes
     EXPECT_EQ(GetCachedSourcePath(), L"D:\\Setups\\x64\\");
@@ -202,10 +206,10 @@ TEST_F(SourceRecordTest, OtherTypesAreReadAsTextWithinTheSameBounds) {
 }
 
 TEST_F(SourceRecordTest, WriterKeyFollowsThePackageReaderKeyIsFixed) {
-    CacheSourcePath(L"QX Unit Other Maker", kProductGuid);
+    CacheSourcePath(L"QX Unit Other Maker", kProductGuid, L"D:\\x\\");
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, L"SOFTWARE\\QX Unit Other Maker\\Installed Products\\{7E21C5B9-3D40-4F8A-9C62-1B5E8D0A4F73}"));
     EXPECT_EQ(GetCachedSourcePath(), L"");
-    CacheSourcePath(kManufacturer, L"{00000000-0000-0000-0000-000000000000}");
+    CacheSourcePath(kManufacturer, L"{00000000-0000-0000-0000-000000000000}", L"D:\\x\\");
     EXPECT_EQ(GetCachedSourcePath(), L"");
     RegDeleteKeyW(HKEY_LOCAL_MACHINE,
                   L"SOFTWARE\\Selkirk-Vane\\Installed Products\\{00000000-0000-0000-0000-000000000000}");

@@ -80,12 +80,44 @@ TEST(ReadSwitches, ACallerSwitchCountsAnywhereButInAPropertysValue) {
         {L"ARPCOMMENTS=\"after RUNONCE=YES\"", kSwitchRunOnce, false},
         {L"INSTALLDIR=C:\\AFTERREBOOT=YES", kSwitchAfterReboot, false},
         {L"lower=AFTERREBOOT=YES", kSwitchAfterReboot, true},   // no property's name: the word counts
+        // A path the caller or the launcher chose is a value too.
+        {L"PACKAGE=\"D:\\AFTERREBOOT=YES\\QXPRP4005.msi\" CALLER=SETUP", kSwitchAfterReboot, false},
+        {L"PACKAGE=\"D:\\AFTERREBOOT=YES\\QXPRP4005.msi\" CALLER=SETUP", kSwitchCallerSetup, true},
+        {L"LOG=C:\\CALLER=SETUP.log", kSwitchCallerSetup, false},
         {L"caller=setup", kSwitchCallerSetup, false},
         {L"", kSwitchCallerSetup, false},
     };
     for (const auto& c : cases)
         EXPECT_EQ(HasCallerSwitch(c.tail, c.sw), c.found) << qxtest::Narrow(c.tail) << " " << qxtest::Narrow(c.sw);
     EXPECT_FALSE(HasCallerSwitch(nullptr, kSwitchCallerSetup));
+}
+
+// The launcher hands the package it checked to the install-actions module
+// first in the tail; the module takes it from there only.
+TEST(ReadSwitches, TheHandedOnPackageIsTheFirstArgumentOnly) {
+    const std::wstring blanks = L"C:\\Disc with blanks\\QXPRP4005.msi";
+    const struct {
+        std::wstring tail;
+        std::wstring handed;
+    } cases[] = {
+        {HandOnPackage(blanks.c_str(), L"CALLER=SETUP extra"), blanks},
+        {HandOnPackage(blanks.c_str(), L""), blanks},
+        // A quote the caller left open cannot take it in.
+        {HandOnPackage(blanks.c_str(), L"CALLER=SETUP \"open"), blanks},
+        {L"CALLER=SETUP PACKAGE=D:\\x.msi", L""},   // the caller's, further on
+        {L"package=D:\\x.msi", L""},
+        {L"", L""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(HandedPackage(c.tail.c_str()), c.handed) << qxtest::Narrow(c.tail);
+        // Never a property for the installer, never a switch.
+        for (const PublicProperty& p : PublicProperties(c.tail.c_str())) EXPECT_NE(p.name, L"PACKAGE");
+        EXPECT_FALSE(ReadSwitches(c.tail.c_str()).quiet);
+    }
+    EXPECT_EQ(HandedPackage(nullptr), L"");
+    const Switches after = ReadSwitches(HandOnPackage(blanks.c_str(), L"CALLER=SETUP /quiet").c_str());
+    EXPECT_TRUE(after.quiet);
+    EXPECT_EQ(after.invalid, L"");
 }
 
 TEST(ReadSwitches, BothFormsOfEachSwitchAndWhatIsNotUnderstood) {
