@@ -1,8 +1,11 @@
 #include "app/InstallGuard.h"
 
+#include <string>
+
 #include "app/SetupApp.h"
 #include "app/UserNotice.h"
 #include "diag/Logger.h"
+#include "framework/ObjectSecurity.h"
 #include "framework/Ownership.h"
 #include "framework/SystemMessage.h"
 #include "res/ProductIdentity.h"
@@ -10,9 +13,17 @@
 
 namespace {
 
+// Found when it can be opened, and also when it exists but shuts out the
+// access asked for: it is there all the same.
 bool MutexExists(const wchar_t* name) {
     const qx::UniqueHandle mutex(OpenMutexW(MUTEX_MODIFY_STATE, FALSE, name));
-    return static_cast<bool>(mutex);
+    return mutex || GetLastError() == ERROR_ACCESS_DENIED;
+}
+
+// Windows Installer's object where its service makes it, then under the
+// session's name.
+bool InstallerMutexExists(const wchar_t* name) {
+    return MutexExists((std::wstring(L"Global\\") + name).c_str()) || MutexExists(name);
 }
 
 void ShowRefusal() {
@@ -27,7 +38,7 @@ void ShowRefusal() {
 
 }  // namespace
 
-bool CheckInstallInProgress(HANDLE& installMutex) {
+bool CheckInstallInProgress(InstallAnnouncement& announced) {
     bool refuse = false;
 
     if (qx::RegistryKeyOpens(HKEY_LOCAL_MACHINE, kInstallerInProgressKey))
@@ -40,21 +51,31 @@ bool CheckInstallInProgress(HANDLE& installMutex) {
 
     // Two launchers can both find the mutex absent above; the one whose
     // creation finds it already there does not own it and must refuse too.
-    // The handle is kept open to the end of the process on purpose, so no
-    // owner: other launchers refuse as long as this one runs.
     SetLastError(ERROR_SUCCESS);
-    installMutex = CreateMutexW(nullptr, TRUE, kInstallMutexName);
-    if (installMutex && GetLastError() == ERROR_ALREADY_EXISTS && !refuse) {
+    announced.session = CreateMutexW(nullptr, TRUE, kInstallMutexName);
+    if (announced.session && GetLastError() == ERROR_ALREADY_EXISTS && !refuse) {
         LogTrace(L"Another Installation is In Progress (__QXVSetupInProgress Mutex is present)");
         refuse = true;
     }
 
-    if (MutexExists(kPromptForCdMutexName)) {
+    // A launcher of another session (the co-installer's in session 0, a
+    // person's at the desktop) installs into the same cache and resume.
+    qx::MachineName machine = qx::MachineName::kOwn;
+    announced.machine = qx::CreateMachineWideMutex(kMachineInstallMutexName, machine).release();
+    // Said once: a launcher of this session was found already.
+    if (machine == qx::MachineName::kInUse && !refuse) {
+        LogTrace(L"Another Installation is In Progress (%s Mutex is present)", kMachineInstallMutexName);
+        refuse = true;
+    } else if (machine == qx::MachineName::kSquatted) {
+        LogTrace(L"Machine-wide installation mutex name already in use by another program; not used");
+    }
+
+    if (InstallerMutexExists(kPromptForCdMutexName)) {
         LogTrace(L"Another Installation is In Progress (__MsiPromptForCD Mutex is present)");
         refuse = true;
     }
 
-    if (MutexExists(kMsiExecuteMutexName)) {
+    if (InstallerMutexExists(kMsiExecuteMutexName)) {
         LogTrace(L"Another Installation is In Progress (_MSIExecute Mutex is present)");
         refuse = true;
     }
@@ -62,8 +83,9 @@ bool CheckInstallInProgress(HANDLE& installMutex) {
     if (!refuse) return true;
 
     ShowRefusal();
-    // Gives up ownership when this launcher created the mutex; when it was
-    // another launcher's, the call changes nothing.
-    qx::MutexGuard giveUp(installMutex);
+    // Gives up ownership of what this launcher created; of a mutex another
+    // launcher made, the calls change nothing.
+    qx::MutexGuard giveUpSession(announced.session);
+    qx::MutexGuard giveUpMachine(announced.machine);
     return false;
 }

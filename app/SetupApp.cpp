@@ -106,16 +106,17 @@ BOOL CSetupApp::InitInstance() {
         }
     }
 
-    HANDLE installMutex = nullptr;
-    if (!CheckInstallInProgress(installMutex)) {
+    InstallAnnouncement announcement;
+    if (!CheckInstallInProgress(announcement)) {
         m_dwExitCode = ERROR_INSTALL_ALREADY_RUNNING;
         return FALSE;
     }
 
     // Ownership belongs to this thread and goes when the setup window has
-    // closed; the handle stays open until the process ends on purpose, so
+    // closed; the handles stay open until the process ends on purpose, so
     // later launchers still refuse until then.
-    qx::MutexGuard announced(installMutex);
+    qx::MutexGuard announcedInSession(announcement.session);
+    qx::MutexGuard announcedOnMachine(announcement.machine);
     m_dwExitCode = ERROR_INSTALL_FAILURE;   // until the package or the module says otherwise
     LogTrace(L"Showing Hourglass");
     {
@@ -125,7 +126,13 @@ BOOL CSetupApp::InitInstance() {
         m_pMainWnd = nullptr;
     }
     // The hourglass is gone: only now is a person asked about a restart.
-    if (m_bRestartDue) RestartWhenAllowed();
+    // One the launcher started is said as the installer says it, so a
+    // deployment tool does not restart a machine already going down; one
+    // left to the person or the caller stays 3010 (3011).
+    if (m_bRestartDue && RestartWhenAllowed()) {
+        m_dwExitCode = ERROR_SUCCESS_REBOOT_INITIATED;
+        LogTrace(L"Restart started: exit code 1641");
+    }
     LogTrace(L"Exiting QXVSetup.exe");
     return FALSE;
 }

@@ -17,12 +17,33 @@ qx_wm_start() {
   [ -z "$QX_WM_PID" ] || return 0
   openbox --sm-disable >/dev/null 2>&1 &
   QX_WM_PID=$!
-  for _ in $(seq 100); do
-    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return 0
+  # Up to 30 s: a first start on a fresh machine reads its files cold.
+  local seen=""
+  for _ in $(seq 600); do
+    seen=$(xprop -root _NET_SUPPORTING_WM_CHECK 2>&1)
+    case "$seen" in *'window id'*) return 0 ;; esac
     kill -0 "$QX_WM_PID" 2>/dev/null || break
     sleep 0.05
   done
-  echo "wine-env.sh: the window manager did not start" >&2
+  local state="still running"
+  kill -0 "$QX_WM_PID" 2>/dev/null || { wait "$QX_WM_PID" 2>/dev/null; state="ended with $?"; }
+  echo "wine-env.sh: the window manager did not take the screen within 30 s (openbox $state; the root window's _NET_SUPPORTING_WM_CHECK: ${seen:-nothing})" >&2
+  return 1
+}
+
+# Waits, up to 30 s, until the X server on DISPLAY answers a client (its
+# socket appears before it does).
+qx_display_wait() {
+  local answer=""
+  for _ in $(seq 300); do
+    answer=$(xdpyinfo 2>&1 >/dev/null) && return 0
+    if ! kill -0 "$QX_XVFB_PID" 2>/dev/null; then
+      echo "wine-env.sh: Xvfb on $DISPLAY ended before it answered" >&2
+      return 1
+    fi
+    sleep 0.1
+  done
+  echo "wine-env.sh: Xvfb on $DISPLAY did not answer within 30 s (xdpyinfo: ${answer:-nothing})" >&2
   return 1
 }
 
@@ -51,8 +72,8 @@ qx_wine_start() {
     Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
     QX_XVFB_PID=$!
     export DISPLAY=":$n"
-    for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
-    qx_wm_start
+    qx_display_wait || return 1
+    qx_wm_start || return 1
   fi
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "Creating the Wine prefix $WINEPREFIX"

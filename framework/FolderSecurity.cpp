@@ -31,10 +31,10 @@ UniqueLocal BuildLogFolderDescriptor(const Sid& user) {
     return DescriptorFromSddl(L"O:" + sid + L"D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;" + sid + L")");
 }
 
-Sid OwnerOf(HANDLE entry) {
+Sid OwnerOf(HANDLE entry, SE_OBJECT_TYPE type) {
     PSID owner = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetSecurityInfo(entry, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+    if (GetSecurityInfo(entry, type, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
                         &descriptor) != ERROR_SUCCESS)
         return Sid();
     UniqueLocal owned(descriptor);

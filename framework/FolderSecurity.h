@@ -4,6 +4,7 @@
 // program could write, rename or re-permission must never hold code that
 // the elevated launcher starts, nor decide where it writes.
 #include <windows.h>
+#include <accctrl.h>
 
 #include <string>
 
@@ -22,8 +23,9 @@ UniqueLocal BuildCacheFolderDescriptor(bool withOwner = true);
 // and user, passed on to what lies below; nothing inherited.
 UniqueLocal BuildLogFolderDescriptor(const Sid& user);
 
-// The owner of what the handle (opened with READ_CONTROL) refers to.
-Sid OwnerOf(HANDLE entry);
+// The owner of what the handle (opened with READ_CONTROL) refers to: a
+// file or folder, or a kernel object of another type.
+Sid OwnerOf(HANDLE entry, SE_OBJECT_TYPE type = SE_FILE_OBJECT);
 
 bool IsAdministratorsOrSystem(const Sid& sid);
 bool SameSid(const Sid& a, const Sid& b);

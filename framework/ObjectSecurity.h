@@ -49,4 +49,21 @@ inline UniqueHandle CreateUnsquattedMutex(const wchar_t* name, ObjectName& outco
         name, [](SECURITY_ATTRIBUTES* sa, const wchar_t* n) { return CreateMutexW(sa, TRUE, n); }, outcome);
 }
 
+// What came of taking a machine-wide name that marks an installation.
+enum class MachineName {
+    kOwn,        // made here, owned by the calling thread
+    kInUse,      // made by another program of Administrators or SYSTEM: another launcher
+    kSquatted,   // made by a program of anyone else (or shut to us): not ours to wait for
+    kFailed,
+};
+
+// A mutex under a Global\ name, owned by the calling thread from the start,
+// with owner Administrators and a descriptor that lets only SYSTEM and
+// Administrators open it. Whoever made the name first keeps it: one of the
+// administrators' (another launcher, in any session) holds this launcher
+// back; one that a less-privileged program made first is left alone, so it
+// can neither hold the installation back nor be taken for a launcher.
+// The handle is that of the name's mutex for kOwn and kInUse, else none.
+UniqueHandle CreateMachineWideMutex(const wchar_t* name, MachineName& outcome);
+
 }  // namespace qx

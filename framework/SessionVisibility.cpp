@@ -14,4 +14,15 @@ bool PersonCanSeeWindows() {
     return true;
 }
 
+bool RunsAsTheWindowStationsUser() {
+    HWINSTA station = GetProcessWindowStation();
+    BYTE sid[SECURITY_MAX_SID_SIZE] = {};
+    DWORD needed = 0;
+    if (!station || !GetUserObjectInformationW(station, UOI_USER_SID, sid, sizeof sid, &needed) || needed == 0 ||
+        !IsValidSid(sid))
+        return true;
+    BOOL member = FALSE;
+    return !CheckTokenMembership(nullptr, sid, &member) || member;
+}
+
 }  // namespace qx

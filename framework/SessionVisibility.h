@@ -10,4 +10,10 @@ namespace qx {
 // when either cannot be read (a window then costs nothing worse than today).
 bool PersonCanSeeWindows();
 
+// Whether the process runs in the logon session of the user its window
+// station belongs to (its token holds the station's logon SID): the user
+// ExitWindowsEx restarts the machine for. False for a process that runs as
+// another user there; true when the station's user cannot be read.
+bool RunsAsTheWindowStationsUser();
+
 }  // namespace qx

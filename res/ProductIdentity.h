@@ -37,6 +37,9 @@ inline constexpr wchar_t kCustomActionDataFile[] = L"CustomActionData64.dll";
 inline constexpr wchar_t kUiEventName[] = L"Global\\UI-" QX_PRODUCT_GUID;
 inline constexpr wchar_t kWorkerMutexName[] = L"Global\\MSITHREAD-" QX_PRODUCT_GUID;
 inline constexpr wchar_t kInstallMutexName[] = L"__QXVSetupInProgress";
+// The same announcement across sessions: a person's launcher and the
+// device co-installer's in session 0 share one cache and one resume.
+inline constexpr wchar_t kMachineInstallMutexName[] = L"Global\\QXVSetupInProgress-" QX_PRODUCT_GUID;
 inline constexpr wchar_t kLogMutexName[] = L"Global\\CLogger--LoggingUtility";
 
 // The log folder under the temporary folder is named after the GUID.

@@ -42,8 +42,10 @@ inline constexpr wchar_t kArgumentPackagePrefix[] = L"PACKAGE=";
 // The module's tail: the package argument, then the launcher's tail.
 inline std::wstring HandOnPackage(const wchar_t* packagePath, const std::wstring& tail) {
     // A path holds no quote.
-    std::wstring handed = std::wstring(kArgumentPackagePrefix) + L"\"" + packagePath + L"\"";
-    return tail.empty() ? handed : handed + L" " + tail;
+    std::wstring handed(kArgumentPackagePrefix);
+    handed.append(1, L'"').append(packagePath).append(1, L'"');
+    if (!tail.empty()) handed.append(1, L' ').append(tail);
+    return handed;
 }
 
 // The path the launcher handed on, or an empty one when the tail does not

@@ -49,8 +49,25 @@ bool SetRunOnceEntry(const wchar_t* cacheFolder, bool quiet, const wchar_t* logF
     return written;
 }
 
-bool RebootSystemNow(const RestartCalls& calls) {
+namespace {
+
+// One request, in the way that works from where the launcher runs; 0 when
+// the system took it, else its answer.
+DWORD AskForRestart(RestartAsker asker, const RestartCalls& calls) {
+    if (asker == RestartAsker::kElsewhere)
+        return calls.initiateShutdown(nullptr, nullptr, kSystemRestartGraceSeconds, kSystemRestartFlags, kRestartReason);
+    if (calls.exitWindows(kRestartFlags, kRestartReason)) return ERROR_SUCCESS;
+    const DWORD refused = GetLastError();
+    return refused != ERROR_SUCCESS ? refused : ERROR_GEN_FAILURE;
+}
+
+}  // namespace
+
+bool RebootSystemNow(RestartAsker asker, const RestartCalls& calls) {
     LogTrace(L"In RebootSystemNow");
+    LogTrace(asker == RestartAsker::kElsewhere
+                 ? L"Restart asked of the system (InitiateShutdownW): not the interactive user's session"
+                 : L"Restart asked of the interactive session (ExitWindowsEx)");
     qx::UniqueHandle token;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put()))
         return false;
@@ -62,18 +79,20 @@ bool RebootSystemNow(const RestartCalls& calls) {
     AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr);
     // Also ERROR_NOT_ALL_ASSIGNED when the privilege could not be enabled.
     const DWORD error = GetLastError();
-    if (error != ERROR_SUCCESS) return false;
+    if (error != ERROR_SUCCESS) {
+        LogSystemError(error);
+        return false;
+    }
     // Never forced: a forced restart ends programs without asking them, and
     // a person's unsaved work in them is lost.
-    constexpr DWORD reason = SHTDN_REASON_FLAG_PLANNED | SHTDN_REASON_MAJOR_OPERATINGSYSTEM | SHTDN_REASON_MINOR_UPGRADE;
     for (int attempt = 0;; ++attempt) {
-        if (calls.exitWindows(kRestartFlags, reason)) {
+        const DWORD answer = AskForRestart(asker, calls);
+        if (answer == ERROR_SUCCESS) {
             LogTrace(L"Exiting RebootSystemNow");
             return true;
         }
-        const DWORD refused = GetLastError();
-        if ((refused != ERROR_MACHINE_LOCKED && refused != ERROR_NOT_READY) || attempt == kRestartRetries) {
-            LogSystemError(refused);
+        if ((answer != ERROR_MACHINE_LOCKED && answer != ERROR_NOT_READY) || attempt == kRestartRetries) {
+            LogSystemError(answer);
             return false;
         }
         calls.pause(1000);

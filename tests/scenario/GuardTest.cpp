@@ -1,5 +1,8 @@
 // The concurrent-installation guard: which objects make a start refuse, what
 // the log and the user see, and that of two launchers only one goes on.
+#include <windows.h>
+#include <sddl.h>
+
 #include <algorithm>
 
 #include "framework/Ownership.h"
@@ -42,6 +45,18 @@ std::vector<std::string> NewLogTexts(const std::vector<std::wstring>& before) {
         EXPECT_TRUE(wellFormed) << Narrow(file);
     }
     return texts;
+}
+
+// A mutex of this test's under name, with the descriptor sddl (null: the
+// default one).
+HANDLE CreateMutexWithSddl(const wchar_t* name, const wchar_t* sddl, bool owned) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (sddl && !ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr))
+        return nullptr;
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+    HANDLE mutex = CreateMutexW(sddl ? &attributes : nullptr, owned, name);
+    LocalFree(descriptor);
+    return mutex;
 }
 
 class GuardTest : public ScenarioTest {
@@ -112,18 +127,59 @@ TEST_F(GuardTest, EveryObjectFoundIsLoggedInOrderWithOneMessage) {
     CloseHandle(exec);
 }
 
+// Windows Installer's service makes its objects in the global namespace; a
+// program of the session may have made one under the session's name. One
+// whose access list shuts the probe out is there all the same.
 TEST_F(GuardTest, DiscPromptOrExecutingInstallerAloneRefuses) {
     const std::wstring folder = MakeLauncherFolder(folder_, kInstallScenario);
     struct Case {
         const wchar_t* mutex;
         const char* line;
+        const wchar_t* sddl;   // null: the default descriptor
     };
-    for (const Case c : {Case{L"__MsiPromptForCD", kCdLine}, Case{L"_MSIExecute", kExecLine}}) {
-        SCOPED_TRACE(Narrow(c.mutex));
+    const Case cases[] = {
+        {L"__MsiPromptForCD", kCdLine, nullptr},
+        {L"_MSIExecute", kExecLine, nullptr},
+        {L"Global\\__MsiPromptForCD", kCdLine, nullptr},
+        {L"Global\\_MSIExecute", kExecLine, nullptr},
+        {L"Global\\_MSIExecute", kExecLine, L"D:P"},
+        {L"Global\\__MsiPromptForCD", kCdLine, L"D:P(A;;0x00100000;;;WD)"},   // waiting only
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Narrow(c.mutex) + (c.sddl ? std::string(", descriptor ").append(Narrow(c.sddl)) : std::string()));
         ClearLogs();
-        HANDLE m = CreateMutexW(nullptr, FALSE, c.mutex);   // found whoever owns it
+        const qx::UniqueHandle m(CreateMutexWithSddl(c.mutex, c.sddl, false));   // found whoever owns it
+        ASSERT_TRUE(m);
         EXPECT_EQ(GuardLines(ExpectRefusal(folder)), std::vector<std::string>{c.line});
-        CloseHandle(m);
+    }
+}
+
+// The machine-wide announcement: a launcher of another session (made by
+// Administrators) holds this one back with its own line; the same name
+// made first by a less-privileged program neither stalls the installation
+// nor counts as a launcher.
+TEST_F(GuardTest, TheMachineWideAnnouncementIsAnotherSessionsLauncherOnly) {
+    const std::wstring folder = MakeLauncherFolder(folder_, kInstallScenario);
+    WriteActionsScript(folder, "result=0\n");
+    {
+        SCOPED_TRACE("another session's launcher");
+        const qx::UniqueHandle other(CreateMutexWithSddl(kMachineInstallMutexName, L"O:BAD:P(A;;GA;;;SY)(A;;GA;;;BA)", true));
+        ASSERT_TRUE(other);
+        EXPECT_EQ(GuardLines(ExpectRefusal(folder)),
+                  std::vector<std::string>{"Another Installation is In Progress (" + Narrow(kMachineInstallMutexName) +
+                                           " Mutex is present)"});
+        EXPECT_TRUE(RecordLines(folder + L"actions-record.txt").empty()) << "nothing installed";
+    }
+    {
+        SCOPED_TRACE("a squatter's");
+        ClearLogs();
+        const qx::UniqueHandle squatter(CreateMutexWithSddl(kMachineInstallMutexName, nullptr, true));
+        ASSERT_TRUE(squatter);
+        RunToEnd(folder, L"CALLER=SETUP");
+        const auto texts = LogTexts();
+        EXPECT_TRUE(GuardLines(texts).empty());
+        EXPECT_TRUE(Contains(texts, "Machine-wide installation mutex name already in use by another program; not used"));
+        EXPECT_EQ(RecordLines(folder + L"actions-record.txt").size(), 1u) << "installed once";
     }
 }
 

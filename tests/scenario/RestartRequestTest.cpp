@@ -43,7 +43,9 @@ struct LimitedLauncher {
     qx::UniqueHandle thread;
 };
 
-LimitedLauncher StartWithoutShutdownPrivilege(const std::wstring& exe, const std::wstring& args) {
+// desktop: the "station\\desktop" to start it on; empty: this program's.
+LimitedLauncher StartWithoutShutdownPrivilege(const std::wstring& exe, const std::wstring& args,
+                                              std::wstring desktop = L"") {
     LimitedLauncher launcher;
     LUID shutdown = {};
     qx::UniqueHandle own;
@@ -56,6 +58,7 @@ LimitedLauncher StartWithoutShutdownPrivilege(const std::wstring& exe, const std
     std::wstring commandLine = L"\"" + exe + L"\" " + args;
     STARTUPINFOW si = {};
     si.cb = sizeof si;
+    if (!desktop.empty()) si.lpDesktop = desktop.data();
     PROCESS_INFORMATION pi = {};
     if (!CreateProcessAsUserW(limited.get(), exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
                               CREATE_SUSPENDED, nullptr, nullptr, &si, &pi))
@@ -174,9 +177,11 @@ TEST_F(RestartRequestTest, APassiveRunRestartsWithoutAskingAndResumesPassively) 
         << "the launcher did not end: a box waits";
     DWORD code = STILL_ACTIVE;
     GetExitCodeProcess(launcher.process.get(), &code);
-    EXPECT_EQ(code, 3010u);
+    EXPECT_EQ(code, 3010u) << "the request was refused: the restart is still the caller's";
     const auto texts = LogTexts("TRACE");
     EXPECT_TRUE(Contains(texts, "In RebootSystemNow")) << "asked for without a question";
+    EXPECT_TRUE(Contains(texts, "Restart asked of the interactive session (ExitWindowsEx)"));
+    EXPECT_EQ(ErrorsStartingWith("===>>> ERROR :\r\n Code: 1300\r\n"), 1u) << "the refusal is logged";
     EXPECT_FALSE(Contains(texts, "Restart left to the person"));
     wchar_t command[1024] = {};
     DWORD bytes = sizeof command;
@@ -184,6 +189,33 @@ TEST_F(RestartRequestTest, APassiveRunRestartsWithoutAskingAndResumesPassively) 
               ERROR_SUCCESS);
     EXPECT_EQ(std::wstring(command),
               L"\"" + CacheFolder() + L"QXVSetup64.exe\" AFTERREBOOT=YES CALLER=SETUP PASSIVE=YES ADDLOCAL=ALL");
+}
+
+// Where nobody sees (the co-installer's session 0; here a window station
+// that is not visible), ExitWindowsEx could take the request and restart
+// nothing: the system is asked instead. Without the shutdown privilege the
+// request is refused, this test's prefix stays up, and the restart stays
+// the caller's (3010) with the resume armed.
+TEST_F(RestartRequestTest, WhereNobodySeesTheSystemIsAskedToRestart) {
+    const std::wstring desktop = UnseenDesktop();
+    ASSERT_FALSE(desktop.empty()) << "could not make a window station that is not visible";
+    RemoveCache();
+    const std::wstring folder = MakeLauncherFolder(folder_, kInstallScenario);
+    WriteActionsScript(folder, "result=3010\n");
+    LimitedLauncher launcher =
+        StartWithoutShutdownPrivilege(folder + kLauncherFile64, L"CALLER=COINSTALLER", desktop);
+    ASSERT_TRUE(launcher.process) << "could not start a launcher without the shutdown privilege";
+    ResumeThread(launcher.thread.get());
+    ASSERT_EQ(WaitForSingleObject(launcher.process.get(), kHangGuardMs), WAIT_OBJECT_0) << "the launcher did not end";
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(launcher.process.get(), &code);
+    EXPECT_EQ(code, 3010u);
+    const auto texts = LogTexts("TRACE");
+    EXPECT_TRUE(InOrder(texts, {"No one can see this session: running quiet", "In RebootSystemNow",
+                                "Restart asked of the system (InitiateShutdownW): not the interactive user's session"}));
+    EXPECT_FALSE(Contains(texts, "Restart started: exit code 1641"));
+    EXPECT_EQ(ErrorsStartingWith("===>>> ERROR :\r\n Code: 1300\r\n"), 1u);
+    EXPECT_TRUE(ValueExists(HKEY_LOCAL_MACHINE, kRunOnceKey, kRunOnceValue)) << "the resume waits for the restart";
 }
 
 // A quiet run restarts without asking, but every other program is asked:
@@ -201,8 +233,11 @@ TEST_F(RestartRequestTest, AProgramThatDeclinesKeepsRunningAndTheResumeStands) {
     Process launcher = Process::Start(folder + kLauncherFile64, L"CALLER=SETUP QUIET=YES");
     ASSERT_TRUE(launcher.Started());
     ASSERT_TRUE(launcher.Wait(kHangGuardMs)) << "the launcher did not end";
-    EXPECT_EQ(launcher.ExitCode(), 3010u) << "the caller still knows a restart is needed";
-    EXPECT_TRUE(Contains(LogTexts("TRACE"), "Exiting RebootSystemNow")) << "the restart was asked for";
+    EXPECT_EQ(launcher.ExitCode(), 1641u) << "the launcher started the restart: the caller starts none of its own";
+    const auto texts = LogTexts("TRACE");
+    EXPECT_TRUE(InOrder(texts, {"In RebootSystemNow", "Restart asked of the interactive session (ExitWindowsEx)",
+                                "Exiting RebootSystemNow", "Restart started: exit code 1641"}))
+        << "the restart was asked for";
     ASSERT_TRUE(WaitUntil([&] { return ReadUtf8(record).find(L"refused") != std::wstring::npos; }))
         << "the program with unsaved work was never asked";
     // The system's shutdown has given up once nothing of it runs any more.

@@ -245,6 +245,10 @@ Allowance ProductAllowance(const std::wstring& launcherTemp) {
     a.folders.push_back(temp + kLogFolderName);
     a.keys.push_back(std::wstring(L"HKLM\\") + kSourceRecordKey);
     a.values.emplace_back(std::wstring(L"HKLM\\") + kRunOnceKey, kRunOnceValue);
+    // The system's root certificates: Wine's crypt32 fills them from the
+    // host's trust store (p11-kit's, where it is installed) whenever a
+    // program of the prefix checks a signature, as Windows' root updates do.
+    a.keys.push_back(L"HKLM\\SOFTWARE\\Microsoft\\SystemCertificates\\Root\\Certificates");
     return a;
 }
 

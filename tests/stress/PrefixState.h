@@ -24,7 +24,8 @@ struct Allowance {
 
 // The allowance of a launcher run: the product's cache folder, its log
 // folder under temp (the launcher's TEMP, when the test gave it another),
-// the product's registry record and its RunOnce value.
+// the product's registry record and its RunOnce value; and the system's
+// root certificates, which the prefix itself maintains.
 Allowance ProductAllowance(const std::wstring& launcherTemp = L"");
 
 class PrefixWatch {

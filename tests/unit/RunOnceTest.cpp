@@ -101,45 +101,79 @@ TEST_F(RunOnceRegistryTest, RemoveDeletesOnlyTheRunValue) {
 // The restart request, with the system's call stood in for: what it is
 // asked with, and how often, for each answer the system may give.
 namespace restart {
-std::vector<UINT> g_flags;
+// What each stand-in was asked.
+struct Call {
+    bool system;   // InitiateShutdownW, else ExitWindowsEx
+    DWORD flags;
+    DWORD graceSeconds;
+    DWORD reason;
+    bool thisMachine;
+};
+std::vector<Call> g_calls;
 std::vector<DWORD> g_answers;   // one per call: 0 takes the request, else the error
 int g_pauses = 0;
-BOOL WINAPI Answer(UINT flags, DWORD) {
-    const size_t call = g_flags.size();
-    g_flags.push_back(flags);
-    const DWORD error = call < g_answers.size() ? g_answers[call] : g_answers.back();
+DWORD NextAnswer() {
+    const size_t call = g_calls.size() - 1;
+    return call < g_answers.size() ? g_answers[call] : g_answers.back();
+}
+BOOL WINAPI AskSession(UINT flags, DWORD reason) {
+    g_calls.push_back({false, flags, 0, reason, true});
+    const DWORD error = NextAnswer();
     SetLastError(error);
     return error == 0;
+}
+DWORD WINAPI AskSystem(LPWSTR machine, LPWSTR message, DWORD grace, DWORD flags, DWORD reason) {
+    g_calls.push_back({true, flags, grace, reason, machine == nullptr && message == nullptr});
+    return NextAnswer();
 }
 void WINAPI Pause(DWORD) { ++g_pauses; }
 }  // namespace restart
 
-TEST(RestartRequest, AsksEveryProgramAndRetriesOnlyWhileTheMachineIsNotReady) {
+TEST(RestartRequest, AsksEveryProgramInTheWayThatWorksFromWhereItRunsAndRetriesOnlyWhileNotReady) {
     struct Case {
+        RestartAsker asker;
         std::vector<DWORD> answers;
         bool taken;
         size_t calls;
     };
     const DWORD locked = ERROR_MACHINE_LOCKED, notReady = ERROR_NOT_READY;
+    const RestartAsker user = RestartAsker::kInteractiveUser, elsewhere = RestartAsker::kElsewhere;
     const Case cases[] = {
-        {{0}, true, 1},
-        {{locked, notReady, 0}, true, 3},
-        {{ERROR_ACCESS_DENIED}, false, 1},                       // refused for good: no retry
-        {{locked}, false, static_cast<size_t>(kRestartRetries) + 1},   // never ready: gives up
+        {user, {0}, true, 1},
+        {user, {locked, notReady, 0}, true, 3},
+        {user, {ERROR_ACCESS_DENIED}, false, 1},                         // refused for good: no retry
+        {user, {locked}, false, static_cast<size_t>(kRestartRetries) + 1},   // never ready: gives up
+        {elsewhere, {0}, true, 1},
+        {elsewhere, {notReady, 0}, true, 2},
+        {elsewhere, {ERROR_SHUTDOWN_IN_PROGRESS}, false, 1},   // someone else's shutdown: not one we started
+        {elsewhere, {locked}, false, static_cast<size_t>(kRestartRetries) + 1},
     };
+    constexpr DWORD planned = SHTDN_REASON_FLAG_PLANNED | SHTDN_REASON_MAJOR_OPERATINGSYSTEM | SHTDN_REASON_MINOR_UPGRADE;
     for (const Case& c : cases) {
-        restart::g_flags.clear();
+        SCOPED_TRACE(std::string(c.asker == user ? "interactive user" : "elsewhere") + ", first answer " +
+                     std::to_string(c.answers[0]));
+        restart::g_calls.clear();
         restart::g_answers = c.answers;
         restart::g_pauses = 0;
         RestartCalls calls;
-        calls.exitWindows = restart::Answer;
+        calls.exitWindows = restart::AskSession;
+        calls.initiateShutdown = restart::AskSystem;
         calls.pause = restart::Pause;
-        EXPECT_EQ(RebootSystemNow(calls), c.taken);
-        ASSERT_EQ(restart::g_flags.size(), c.calls);
+        EXPECT_EQ(RebootSystemNow(c.asker, calls), c.taken);
+        ASSERT_EQ(restart::g_calls.size(), c.calls);
         EXPECT_EQ(restart::g_pauses, static_cast<int>(c.calls) - 1) << "a pause before each retry";
-        for (UINT flags : restart::g_flags) {
-            EXPECT_EQ(flags & EWX_FORCE, 0u) << "never forced: programs would lose their work";
-            EXPECT_EQ(flags, static_cast<UINT>(EWX_REBOOT | EWX_FORCEIFHUNG));
+        for (const restart::Call& call : restart::g_calls) {
+            EXPECT_EQ(call.system, c.asker == elsewhere) << "the call that restarts from there";
+            EXPECT_EQ(call.reason, planned);
+            EXPECT_TRUE(call.thisMachine);
+            if (call.system) {
+                // Never forced, neither the other programs nor this one.
+                EXPECT_EQ(call.flags, static_cast<DWORD>(SHUTDOWN_RESTART));
+                EXPECT_GT(call.graceSeconds, 0u) << "a person at the machine is told first";
+            } else {
+                EXPECT_EQ(call.flags & EWX_FORCE, 0u) << "never forced: programs would lose their work";
+                EXPECT_EQ(call.flags, static_cast<DWORD>(EWX_REBOOT | EWX_FORCEIFHUNG));
+            }
         }
     }
 }
