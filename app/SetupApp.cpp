@@ -8,11 +8,13 @@
 #include "app/PadStart.h"
 #include "app/PendingReboot.h"
 #include "res/ProductIdentity.h"
+#include "res/ProductTexts.h"
 #include "res/Switches.h"
 #include "app/UserNotice.h"
 #include "diag/ErrorReporting.h"
 #include "diag/LogSetup.h"
 #include "diag/Logger.h"
+#include "framework/NativeMachine.h"
 #include "framework/ResourceText.h"
 #include "framework/SessionVisibility.h"
 #include "app/RestartChoice.h"
@@ -86,6 +88,16 @@ BOOL CSetupApp::InitInstance() {
     if (switches.help) {
         if (!m_bNoPrompts) ShowHelp(m_hResModule);
         m_dwExitCode = ERROR_SUCCESS;
+        return FALSE;
+    }
+
+    // An x64 printer driver cannot load into the print spooler of an ARM64
+    // computer: nothing is installed there. A removal (of what an earlier
+    // release installed) still runs.
+    if (!m_bUninstall && qx::ComputerIsArm64()) {
+        TellUser(ProductText(m_hResModule, kIdsNotForThisProcessor),
+                 ProductTextForLog(m_hResModule, kIdsNotForThisProcessor));
+        m_dwExitCode = ERROR_INSTALL_PLATFORM_UNSUPPORTED;
         return FALSE;
     }
 

@@ -38,7 +38,7 @@ public:
     // caller did not keep it for itself. Asked for once the setup window is gone.
     bool m_bRestartDue = false;
     // 0 for a start forwarded to the Pad or the help; 87 for a switch not
-    // understood or a log file that cannot be used; 350 or 1618 for a refusal; the
+    // understood or a log file that cannot be used; 350, 1618 or 1633 for a refusal; the
     // code reported when the package cannot be read; otherwise the
     // install-actions module's result, set by the worker. An installation
     // that never reached the module ends with 1603.

@@ -89,3 +89,4 @@ constexpr unsigned kIdsHelp = 15030;                // the launcher's help: its 
 constexpr unsigned kIdsRestartQuestion = 15031;     // %1 the product: restart now? (Yes, No)
 constexpr unsigned kIdsFileOtherRelease = 15032;    // %1 this release, %2 the file, %3 its version, %4 the code in hex
 constexpr unsigned kIdsFileNotChecked = 15033;      // %1 the file, %2 the system's reason, %3 the code in hex
+constexpr unsigned kIdsNotForThisProcessor = 15034; // the driver is x64 and the computer ARM64

@@ -41,14 +41,17 @@ inline constexpr EnglishFallback kEnglishFallbacks[] = {
      L"/norestart%tA needed restart is left to the caller.%n"
      L"/log <file>%tWrite the setup log to this file.%n/uninstall%tRemove the product.%n/?, /help%tShow this "
      L"help.%n%nExit codes: 0 done; 3010 done, restart needed; 1641 restart started; 1602 cancelled; 1603 failed; "
-     L"1604 suspended, restart needed and no resume; 1605 not installed; 1618 another installation runs; 350 a "
-     L"restart is pending; 87 a switch is not known or lacks its value."},
+     L"1604 suspended, restart needed and no resume; 1605 not installed; 1618 another installation runs; 1633 not "
+     L"for this computer's processor (ARM64); 350 a restart is pending; 87 a switch is not known or lacks its value."},
     {kIdsRestartQuestion, L"The setup of %1 needs a restart of Windows to finish.%n%nRestart now? Open programs are "
                           L"asked to save their work first.%nChoose No to restart later yourself."},
     {kIdsFileOtherRelease, L"The setup was stopped: a file of the product is not the one of this release (%1) and "
                            L"was not used.%n%n%2%n%nVersion of the file: %3 (%4)"},
     {kIdsFileNotChecked, L"The setup was stopped: a file of the product could not be checked and was not "
                          L"used.%n%n%1%n%n%2 (%3)"},
+    {kIdsNotForThisProcessor, L"The QX Prism P4000 Series printer driver cannot be installed on this computer: it is "
+                              L"a driver for x64 processors, and this computer has an ARM64 processor, which cannot "
+                              L"use it.%n%nNothing was installed."},
 };
 
 // ENGLISH FALLBACK ONLY, of string 15002: the shorter text a launcher

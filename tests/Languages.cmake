@@ -41,7 +41,7 @@ execute_process(COMMAND ${WINE_RUN} ${BUILD_DIR}/tests/scenario_tests.exe --gtes
 end_session()
 file(READ "${output}" out)
 message("${out}")
-if(NOT rc EQUAL 0 OR NOT out MATCHES "\\[  PASSED  \\] 3 tests")
+if(NOT rc EQUAL 0 OR NOT out MATCHES "\\[  PASSED  \\] 4 tests")
   message(FATAL_ERROR "the texts in ${LOCALE} are not what the resource module holds")
 endif()
 if(SCREENSHOT)

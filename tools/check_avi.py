@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Validate the hourglass clip written by make_hourglass.py.
 
-Usage:  python3 tools/check_avi.py FILE.avi [--png SHEET.png] [--compare]
-                                             [--ffmpeg]
+Usage:  python3 tools/check_avi.py FILE.avi [--size PIXELS] [--png SHEET.png]
+                                             [--compare] [--ffmpeg]
 
 Parses the RIFF structure on its own (nothing is shared with the
 generator), checks the headers, and decodes every frame with two separate
@@ -14,7 +14,8 @@ BI_RLE8 decoders:
     outside the picture), and
   * a small permissive one in the style of a plain DIB renderer.
 
-Both must produce identical 80 x 80 pictures.  The frames must differ from
+Both must produce identical 80 x 80 pictures (PIXELS x PIXELS with --size,
+for the clips of the larger scales).  The frames must differ from
 each other (in particular frames five apart must differ clearly).
 
 --compare  also renders the frames with make_hourglass.py and requires the
@@ -347,6 +348,7 @@ def diff_count(a, b):
 
 
 def run(argv):
+    global W, H
     args = argv[1:]
     png = None
     compare = use_ffmpeg = False
@@ -359,6 +361,8 @@ def run(argv):
             compare = True
         elif a == "--ffmpeg":
             use_ffmpeg = True
+        elif a == "--size":
+            W = H = int(args.pop(0))
         else:
             files.append(a)
     if len(files) != 1:
@@ -398,7 +402,7 @@ def run(argv):
         j = (i + 1) % N_FRAMES
         need(diff_count(frames[i], frames[j]) > 0, "frames %d and %d are identical" % (i, j))
         d5 = diff_count(frames[i], frames[(i + 5) % N_FRAMES])
-        need(d5 >= MIN_DIFF_5_APART, "frames %d and %d differ in only %d pixels"
+        need(d5 >= MIN_DIFF_5_APART * W * H // (80 * 80), "frames %d and %d differ in only %d pixels"
              % (i, (i + 5) % N_FRAMES, d5))
         min5 = d5 if min5 is None else min(min5, d5)
     distinct = len(set(tuple(map(tuple, f)) for f in frames))
@@ -409,7 +413,7 @@ def run(argv):
         sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
         import make_hourglass
         for k in range(N_FRAMES):
-            need(frames[k] == make_hourglass.render_frame(k),
+            need(frames[k] == make_hourglass.render_frame(k, W),
                  "frame %d does not match the generator's picture" % k)
         print("compare: decoded frames equal the rendered pictures")
 

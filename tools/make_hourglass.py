@@ -1,7 +1,11 @@
 #!/usr/bin/env python3
 """Generate the "busy" hourglass clip shown while setup works.
 
-Usage:  python3 tools/make_hourglass.py OUT.avi
+Usage:  python3 tools/make_hourglass.py [--size PIXELS] OUT.avi
+
+PIXELS is the side of the square frames: 80 (the default) for a screen at
+100 %, larger ones for the larger scales (a clip cannot be stretched by the
+animation control, so each scale gets a clip of its own).
 
 Writes a small RIFF AVI (one 'vids' stream, handler 'mrle', 8-bit palettized
 frames compressed as BI_RLE8) suitable for the common animation control.
@@ -232,12 +236,12 @@ def frame_params(n):
     return 0.0, False, 180.0 * (n - last_flow) / turn_steps
 
 
-def render_frame(n):
-    """Frame n as a list of HEIGHT rows (top first) of palette indices."""
+def render_frame(n, size=WIDTH):
+    """Frame n as a list of size rows (top first) of palette indices."""
     top, flowing, angle = frame_params(n)
     state = HourglassState(top, flowing)
-    scale = (WIDTH / 2.0 - 1.5) / EXTENT
-    classes = render_classes(WIDTH, state, angle, scale, samples=2)
+    scale = (size / 2.0 - 1.5 * size / WIDTH) / EXTENT
+    classes = render_classes(size, state, angle, scale, samples=2)
     return [[CLIP_INDEX[majority(p)] for p in row] for row in classes]
 
 
@@ -317,14 +321,14 @@ def riff_list(kind, fourcc, payload):
     return kind + struct.pack("<I", len(payload) + 4) + fourcc + payload
 
 
-def build_avi():
-    frames = [encode_rle8(render_frame(n)) for n in range(FRAMES)]
+def build_avi(size=WIDTH):
+    frames = [encode_rle8(render_frame(n, size)) for n in range(FRAMES)]
     max_frame = max(len(f) for f in frames)
     buf_size = max_frame + 8
 
     bih = struct.pack(
         "<IiiHHIIiiII",
-        40, WIDTH, HEIGHT, 1, 8, BI_RLE8, max_frame, 0, 0, 256, 0)
+        40, size, size, 1, 8, BI_RLE8, max_frame, 0, 0, 256, 0)
     strf = bih + clip_palette()
 
     strh = b"vids" + b"mrle" + struct.pack(
@@ -339,13 +343,13 @@ def build_avi():
         buf_size,          # dwSuggestedBufferSize
         0xFFFFFFFF,        # dwQuality: default
         0,                 # dwSampleSize: variable
-        0, 0, WIDTH, HEIGHT)  # rcFrame
+        0, 0, size, size)  # rcFrame
 
     max_bytes_per_sec = (max_frame * 1000000 + US_PER_FRAME - 1) // US_PER_FRAME
     avih = struct.pack(
         "<IIIIIIIIII4I",
         US_PER_FRAME, max_bytes_per_sec, 0, AVIF_HASINDEX,
-        FRAMES, 0, 1, buf_size, WIDTH, HEIGHT, 0, 0, 0, 0)
+        FRAMES, 0, 1, buf_size, size, size, 0, 0, 0, 0)
 
     strl = riff_list(b"LIST", b"strl", chunk(b"strh", strh) + chunk(b"strf", strf))
     hdrl = riff_list(b"LIST", b"hdrl", chunk(b"avih", avih) + strl)
@@ -369,10 +373,15 @@ def write_file(path, data):
 
 
 def main(argv):
-    if len(argv) != 2:
-        sys.stderr.write("usage: make_hourglass.py OUT.avi\n")
+    args = argv[1:]
+    size = WIDTH
+    if len(args) == 3 and args[0] == "--size" and args[1].isdigit() and 16 <= int(args[1]) <= 255:
+        size = int(args[1])
+        args = args[2:]
+    if len(args) != 1:
+        sys.stderr.write("usage: make_hourglass.py [--size PIXELS (16-255)] OUT.avi\n")
         return 2
-    write_file(argv[1], build_avi())
+    write_file(args[0], build_avi(size))
     return 0
 
 

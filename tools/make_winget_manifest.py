@@ -26,6 +26,7 @@ RESPONSES = {
     350: "rebootRequiredForInstall",
     1602: "cancelledByUser",
     1618: "installInProgress",
+    1633: "systemNotSupported",
     1641: "rebootInitiated",
     3010: "rebootRequiredToFinish",
     3011: "rebootRequiredToFinish",
@@ -144,7 +145,10 @@ def main(argv):
         "ProductCode": code,
         "AppsAndFeaturesEntries": [{"DisplayName": product, "Publisher": maker, "DisplayVersion": version,
                                     "ProductCode": code}],
-        "Installers": [{"Architecture": "x64", "InstallerUrl": url, "InstallerSha256": sha256}],
+        # The x64 driver cannot load into an ARM64 computer's spooler: the
+        # package manager must not pick this installer there.
+        "Installers": [{"Architecture": "x64", "UnsupportedOSArchitectures": ["arm64"], "InstallerUrl": url,
+                        "InstallerSha256": sha256}],
         "ManifestType": "installer",
         "ManifestVersion": MANIFEST_VERSION,
     })

@@ -50,6 +50,9 @@ BOOL CSetupDlg::OnInitDialog() {
     CDialog::OnInitDialog();
     SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
     SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+    // Screen readers announce a window by its text. The popup has no
+    // caption, so nothing changes on screen.
+    SetWindowTextW(m_hWnd, kProductName);
 
     // A quiet run shows nothing: no hourglass, and the dialog itself is
     // kept from ever being shown (see WM_WINDOWPOSCHANGING).
@@ -87,6 +90,12 @@ bool CSetupDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& r
         case WM_TIMER:
             OnTimer(static_cast<UINT_PTR>(wParam));
             return false;   // then the dialog's default processing
+        case WM_DPICHANGED:
+            // Handled here rather than by the dialog manager, which would
+            // lay out the hourglass thread's control meanwhile.
+            FollowScaleChange(m_hWnd, *reinterpret_cast<const RECT*>(lParam), m_dwWaitUIThreadId);
+            result = 0;
+            return true;
         case WM_DESTROY:
             StopHourglass();
             return false;

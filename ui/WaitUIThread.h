@@ -3,6 +3,8 @@
 // area, playing the launcher's clip, with the thread's own message loop.
 #include <windows.h>
 
+#include "framework/WindowDpi.h"
+
 class CWnd;
 
 // Messages the thread acts on, posted to the thread or to its control.
@@ -10,6 +12,7 @@ constexpr UINT kWaitUIStop = WM_USER + 1;           // orderly stop
 constexpr UINT kWaitUIPlayEndless = WM_USER + 2;    // all frames, repeated
 constexpr UINT kWaitUIShowFirst = WM_USER + 3;      // first frame, then repaint
 constexpr UINT kWaitUIShowLast = WM_USER + 4;       // last frame, then repaint
+constexpr UINT kWaitUIFitToScale = WM_USER + 5;     // the dialog's scale or size changed: fit the control and clip
 
 // Thread procedure; param is the dialog (a CWnd*). The clip comes from the
 // executable. Returns 1 after an orderly stop (WM_QUIT or kWaitUIStop), 0
@@ -17,5 +20,16 @@ constexpr UINT kWaitUIShowLast = WM_USER + 4;       // last frame, then repaint
 // request is refused.
 UINT WaitUIThreadProc(LPVOID param);
 
-// The same with the clip taken from clipModule.
-UINT RunWaitUI(CWnd* dialog, HINSTANCE clipModule);
+// The same with the clip taken from clipModule and the dialog's scale from
+// dpiOf (dots per inch, 96 at 100 %).
+UINT RunWaitUI(CWnd* dialog, HINSTANCE clipModule, UINT (*dpiOf)(HWND) = qx::WindowDpi);
+
+// The clip for a scale: an animation control shows a clip at its own size,
+// so there is one for 100 %, 150 % and 200 %, and a scale gets the largest
+// that is not larger than its own.
+UINT HourglassClipFor(UINT dpi);
+
+// What the popup does when its scale changes (moved to another monitor, or
+// the monitor's scale changed): it takes the rectangle Windows suggests,
+// then the hourglass thread fits its control and clip to it.
+void FollowScaleChange(HWND dialog, const RECT& suggested, DWORD hourglassThread);

@@ -4,7 +4,8 @@
 // started at all it says so (not in a quiet run, nor where nobody can see
 // the session, since nobody would click the box away) and ends with the error as its exit code. It runs with
 // administrator rights, so a launcher that is not signed as the Pad is
-// (checked when the Pad itself is signed) is never started.
+// (checked when the Pad itself is signed) is never started. On an ARM64
+// computer it installs nothing and ends with 1633.
 #include <windows.h>
 #include <objbase.h>
 #include <shellapi.h>
@@ -14,6 +15,7 @@
 #include "framework/BoundedText.h"
 #include "framework/DllSearch.h"
 #include "framework/FileSignature.h"
+#include "framework/NativeMachine.h"
 #include "framework/ReleasePins.h"
 #include "framework/Ownership.h"
 #include "framework/SystemMessage.h"
@@ -64,6 +66,15 @@ DWORD ReportNotStarted(const wchar_t* launcher, DWORD error, bool refused = fals
     return error;
 }
 
+// An x64 printer driver cannot load into the print spooler of an ARM64
+// computer: the person is told so, and nothing is installed.
+DWORD ReportNotForThisProcessor() {
+    const qx::UniqueModule texts(qx::LoadResourcesBeside(nullptr, kResourceModuleFile));
+    MessageBoxW(nullptr, ProductText(texts.get(), kIdsNotForThisProcessor).c_str(),
+                ProductText(texts.get(), kIdsPadCaption).c_str(), MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+    return ERROR_INSTALL_PLATFORM_UNSUPPORTED;
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR arguments, int) {
@@ -75,6 +86,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR arguments, int) {
     // passed on. Where nobody can see a box, nobody can click it away.
     const Switches switches = ReadSwitches(tail.c_str());
     g_quiet = switches.quiet || switches.passive || !qx::PersonCanSeeWindows();
+    // Nothing to install on an ARM64 computer. A quiet or unseen run leaves
+    // the refusal to the launcher, which says why in its log (the Pad keeps
+    // none); a removal, the help and a switch not understood are the
+    // launcher's to answer as anywhere.
+    const bool installs = !switches.uninstall && !switches.help && switches.invalid.empty();
+    if (installs && !g_quiet && qx::ComputerIsArm64()) return static_cast<int>(ReportNotForThisProcessor());
     const std::wstring parameters = tail.empty() ? std::wstring(kSwitchCallerSetup) : std::wstring(kSwitchCallerSetup) + L" " + tail;
     wchar_t path[MAX_PATH] = {};
     DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The package manager's manifest the build writes: each of its three files
 valid against the manifest schemas (1.10.0), and what it says true of the
-product: the version, the product code, the ZIP's hash, every switch one
+product: the version, the product code, the ZIP's hash, arm64 unsupported, every switch one
 that the switch reader reads, every return code one that the README's
 table of exit codes lists.
 
@@ -20,7 +20,8 @@ ID = "SelkirkVane.QXPrismP4000"
 FILES = {"version": f"{ID}.yaml", "defaultLocale": f"{ID}.locale.en-US.yaml", "installer": f"{ID}.installer.yaml"}
 # Codes a deployment through the package manager must be told apart.
 REQUIRED_CODES = {87: "invalidParameter", 350: "rebootRequiredForInstall", 1602: "cancelledByUser",
-                  1618: "installInProgress", 1641: "rebootInitiated", 3010: "rebootRequiredToFinish"}
+                  1618: "installInProgress", 1633: "systemNotSupported", 1641: "rebootInitiated",
+                  3010: "rebootRequiredToFinish"}
 
 
 def main(manifest_dir, schema_dir, zip_path, version, source_dir):
@@ -46,6 +47,11 @@ def main(manifest_dir, schema_dir, zip_path, version, source_dir):
     hashes = [i.get("InstallerSha256") for i in installer.get("Installers", [])]
     if hashes != [digest]:
         failures.append(f"InstallerSha256 {hashes} is not the ZIP's {digest}")
+    # The x64 driver does not work on ARM64: no installer may be offered there.
+    for entry in installer.get("Installers", []):
+        unsupported = entry.get("UnsupportedOSArchitectures", installer.get("UnsupportedOSArchitectures")) or []
+        if "arm64" not in unsupported:
+            failures.append(f"installer {entry.get('Architecture')} does not list arm64 as unsupported: {unsupported}")
 
     # Every switch, one the launcher reads; the install folder, a property of the package.
     reader = open(os.path.join(source_dir, "res", "Switches.h"), encoding="utf-8").read()

@@ -62,10 +62,13 @@ protected:
     // records as one text, each in ASCII. (A character beyond Latin-1 is
     // written as '?', which only the comparison with the English text
     // catches.)
-    std::wstring QuietRunErrorRecords(const std::wstring& folder) {
+    std::wstring QuietRunErrorRecords(const std::wstring& folder, bool onArm64 = false) {
         ClearLogs();
         bool sawWindow = true;
-        Process quiet = Process::Start(folder + kLauncherFile64, L"CALLER=SETUP QUIET=YES");
+        const std::wstring launcher = folder + kLauncherFile64;
+        StartOptions options = OnArm64(launcher, L"CALLER=SETUP QUIET=YES");
+        if (!onArm64) options.environment.clear();
+        Process quiet = Process::Start(launcher, options);
         EXPECT_TRUE(WaitWatchingWindows(quiet, kStartTimeoutMs, sawWindow)) << "the quiet run did not end";
         EXPECT_FALSE(sawWindow);
         std::wstring joined;
@@ -101,6 +104,29 @@ TEST_F(LanguageTest, PendingRebootBoxIsInTheSessionsLanguageAndAQuietRunLogsItIn
 
     const std::wstring logged = QuietRunErrorRecords(folder);
     EXPECT_EQ(Words(logged), Words(WrappedAtSixty(English(kIdsPendingReboot))));
+}
+
+TEST_F(LanguageTest, NotForThisProcessorBoxesAreInTheSessionsLanguageAndAQuietRunLogsItInEnglish) {
+    // A development build told the machine, with the shipped modules.
+    const std::wstring folder = MakeDevelopmentFolder(folder_);
+    const std::wstring shown = qx::FormatInserts(Expected(kIdsNotForThisProcessor), {});
+    const struct {
+        const wchar_t* program;
+        const wchar_t* args;
+        std::wstring caption;
+    } runs[] = {{kPadFile, L"", Expected(kIdsPadCaption)}, {kLauncherFile64, L"CALLER=SETUP", kLauncherCaption}};
+    for (const auto& run : runs) {
+        SCOPED_TRACE(Narrow(run.program));
+        Process p = Process::Start(folder + run.program, OnArm64(folder + run.program, run.args));
+        HWND box = WaitForBoxOf(p, run.caption);
+        ASSERT_NE(box, nullptr) << "no box; ended with " << p.ExitCode();
+        EXPECT_EQ(ControlText(box, 0xFFFF), shown);
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+        ASSERT_TRUE(p.Wait(kStartTimeoutMs));
+        EXPECT_EQ(p.ExitCode(), 1633u);
+    }
+    const std::wstring logged = QuietRunErrorRecords(folder, true);
+    EXPECT_EQ(Words(logged), Words(qx::FormatInserts(English(kIdsNotForThisProcessor), {})));
 }
 
 TEST_F(LanguageTest, ErrorModuleBoxIsInTheSessionsLanguageAndAQuietRunLogsItInEnglish) {

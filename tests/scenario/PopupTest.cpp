@@ -62,7 +62,7 @@ TEST_F(PopupTest, CentredPopupOfTheTemplateSizeWithAPlayingClip) {
     GetClientRect(popup, &client);
     EXPECT_EQ(client.right, units.right);
     EXPECT_EQ(client.bottom, units.bottom);
-    EXPECT_EQ(GetWindowTextLengthW(popup), 0) << "no caption text";
+    EXPECT_EQ(WindowText(popup), kProductName) << "named for screen readers";
     LONG style = GetWindowLongW(popup, GWL_STYLE);
     EXPECT_TRUE(style & WS_POPUP);
     EXPECT_FALSE((style & WS_CAPTION) == WS_CAPTION);

@@ -65,5 +65,56 @@ TEST(ReleaseTest, EveryBinaryCarriesTheProductsVersionAndNames) {
     }
 }
 
+// A program's manifest (RT_MANIFEST 1) as the built file holds it, its
+// comments taken out and its white space made single blanks.
+std::string ManifestOf(const std::wstring& program) {
+    const qx::UniqueModule module(LoadLibraryExW(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    HRSRC found = module ? FindResourceW(module.get(), MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24)) : nullptr;
+    if (!found) return "";
+    const char* xml = static_cast<const char*>(LockResource(LoadResource(module.get(), found)));
+    std::string text(xml, SizeofResource(module.get(), found));
+    for (size_t open; (open = text.find("<!--")) != std::string::npos;) {
+        const size_t close = text.find("-->", open);
+        text.erase(open, close == std::string::npos ? std::string::npos : close + 3 - open);
+    }
+    std::string flat;
+    for (char c : text) {
+        const bool blank = c == ' ' || c == '\t' || c == '\r' || c == '\n';
+        if (!blank) flat += c;
+        else if (!flat.empty() && flat.back() != ' ') flat += ' ';
+    }
+    return flat;
+}
+
+TEST(ReleaseTest, TheProgramsManifestsAreThoseOfACurrentWindowsProgram) {
+    // Without the supportedOS entries Windows runs a program in an older
+    // compatibility context; without DPI awareness it stretches its windows'
+    // pictures on a monitor above 100 %.
+    const char* wanted[] = {
+        "<requestedExecutionLevel level=\"requireAdministrator\" uiAccess=\"false\"/>",
+        "<compatibility xmlns=\"urn:schemas-microsoft-com:compatibility.v1\"> <application>",
+        "<supportedOS Id=\"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}\"/>",   // Windows 7
+        "<supportedOS Id=\"{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}\"/>",   // Windows 8
+        "<supportedOS Id=\"{1f676c76-80e1-4239-95bb-83d0f6d0da78}\"/>",   // Windows 8.1
+        "<supportedOS Id=\"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}\"/>",   // Windows 10 and 11
+        "<application xmlns=\"urn:schemas-microsoft-com:asm.v3\"> <windowsSettings>",
+        "<dpiAwareness xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">PerMonitorV2</dpiAwareness>",
+        "<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true</dpiAware>",
+    };
+    const struct {
+        std::wstring program;
+        bool commonControls6;   // the animation control of the popup
+    } programs[] = {{ProductDir() + kLauncherFile64, true}, {ProductDir() + kPadFile, false},
+                    {BuildDir() + L"tests\\noclip\\" + kLauncherFile64, true}};
+    for (const auto& p : programs) {
+        SCOPED_TRACE(Narrow(p.program));
+        const std::string manifest = ManifestOf(p.program);
+        ASSERT_FALSE(manifest.empty()) << "no manifest resource 1";
+        for (const char* part : wanted) EXPECT_NE(manifest.find(part), std::string::npos) << part << "\n" << manifest;
+        EXPECT_EQ(manifest.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"") != std::string::npos,
+                  p.commonControls6);
+    }
+}
+
 }  // namespace
 }  // namespace qxtest

@@ -5,6 +5,7 @@
 // the quiet switch so it shows no window either.
 #include <functional>
 
+#include "framework/NativeMachine.h"
 #include "tests/scenario/ScenarioTest.h"
 
 namespace qxtest {
@@ -21,6 +22,7 @@ struct UnseenCase {
     DWORD exitCode;
     const char* errorPart;         // a part of some ERROR record; null: none expected
     bool installs;                 // whether the install-actions module is called
+    const wchar_t* machine = nullptr;   // the computer a development build is told it runs on
 };
 
 struct HeldMutex {
@@ -89,6 +91,9 @@ TEST_F(UnseenSessionTest, EveryPromptBecomesALogRecordAndTheRunEndsByItself) {
              return folder;
          },
          kPadFile, ERROR_FILE_NOT_FOUND, nullptr, false},
+        {"an ARM64 computer, the shipped modules around a development build",
+         [](const std::wstring& path) { return MakeDevelopmentFolder(path); },
+         kLauncherFile64, 1633, "ARM64 processor", false, L"AA64"},
         {"a clean installation",
          [](const std::wstring& path) { return Scripted(path, "result=0\n"); },
          kLauncherFile64, 0, nullptr, true},
@@ -103,6 +108,7 @@ TEST_F(UnseenSessionTest, EveryPromptBecomesALogRecordAndTheRunEndsByItself) {
         StartOptions options;
         options.commandLine = L"\"" + folder + c.program + L"\" CALLER=COINSTALLER";
         options.desktop = desktop;
+        if (c.machine) options.environment[qx::kNativeMachineVariable] = c.machine;
         Process p = Process::Start(folder + c.program, options);
         ASSERT_TRUE(p.Started());
         // Against a hang only: a box nobody sees would wait for ever.

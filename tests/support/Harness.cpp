@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "framework/NativeMachine.h"
 #include "tests/support/Links.h"
 
 namespace qxtest {
@@ -44,6 +45,20 @@ std::wstring MakeShippedFolder(const std::wstring& path) {
     const std::wstring folder = MakeLauncherFolder(path, kWithResourceModule | kWithRealModules);
     EXPECT_TRUE(CopyInto(ProductDir() + kPackageFile, folder));
     return folder;
+}
+
+std::wstring MakeDevelopmentFolder(const std::wstring& path) {
+    const std::wstring folder = MakeShippedFolder(path);
+    EXPECT_TRUE(CopyInto(UnsignedLauncher(), folder, kLauncherFile64));
+    EXPECT_TRUE(CopyPadInto(folder));
+    return folder;
+}
+
+StartOptions OnArm64(const std::wstring& program, const std::wstring& args) {
+    StartOptions options;
+    options.commandLine = L"\"" + program + L"\"" + (args.empty() ? L"" : L" " + args);
+    options.environment[qx::kNativeMachineVariable] = L"AA64";
+    return options;
 }
 
 bool CopyPadInto(const std::wstring& folder) {

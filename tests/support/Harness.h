@@ -42,6 +42,14 @@ std::wstring MakeLauncherFolder(const std::wstring& path, unsigned contents = kS
 // A fresh folder holding what ships: the launcher, its modules and the
 // product's package. Path ends in a backslash.
 std::wstring MakeShippedFolder(const std::wstring& path);
+// The same with the launcher and the Pad of a development build (their
+// signatures removed, as a scenario with doubles runs them), so that they
+// read what a development build reads in place of the system's answers
+// (kNativeMachineVariable); the modules and the package stay the shipped ones.
+std::wstring MakeDevelopmentFolder(const std::wstring& path);
+// How to start program (a development build) with args as if on an ARM64
+// computer.
+StartOptions OnArm64(const std::wstring& program, const std::wstring& args);
 // The shipped Pad into a folder made above: signed beside the signed
 // launcher, without its signature beside the unsigned copy (the signed Pad
 // starts only the launcher of its release).

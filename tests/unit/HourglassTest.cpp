@@ -71,14 +71,16 @@ protected:
 
     // The thread procedure on a thread of its own; with a module, the clip is
     // taken from that module instead of the executable.
-    void Start(CWnd* dialog, HMODULE module = nullptr) {
+    void Start(CWnd* dialog, HMODULE module = nullptr, UINT (*dpiOf)(HWND) = nullptr) {
         dialogArg_ = dialog;
         module_ = module;
+        dpiOf_ = dpiOf;
         thread_ = CreateThread(nullptr, 0, &HourglassTest::Body, this, 0, &threadId_);
         ASSERT_NE(thread_, nullptr);
     }
     static DWORD WINAPI Body(LPVOID self) {
         auto* t = static_cast<HourglassTest*>(self);
+        if (t->dpiOf_) return RunWaitUI(t->dialogArg_, GetModuleHandleW(nullptr), t->dpiOf_);
         return t->module_ ? RunWaitUI(t->dialogArg_, t->module_) : WaitUIThreadProc(t->dialogArg_);
     }
     // The exit code once the thread ends; STILL_ACTIVE when it does not in time.
@@ -124,7 +126,35 @@ protected:
     DWORD threadId_ = 0;
     CWnd* dialogArg_ = nullptr;
     HMODULE module_ = nullptr;
+    UINT (*dpiOf_)(HWND) = nullptr;
 };
+
+// The part of what a control shows that is not its background (the
+// corner's colour); empty when nothing is drawn.
+RECT DrawnArea(const Pixels& p) {
+    RECT drawn = {p.width, p.height, -1, -1};
+    for (int y = 0; y < p.height; ++y)
+        for (int x = 0; x < p.width; ++x)
+            if (p.data[y * p.width + x] != p.data[0])
+                drawn = {std::min(drawn.left, static_cast<LONG>(x)), std::min(drawn.top, static_cast<LONG>(y)),
+                         std::max(drawn.right, static_cast<LONG>(x)), std::max(drawn.bottom, static_cast<LONG>(y))};
+    return drawn;
+}
+
+// Whether what is drawn lies in the side x side square at the centre.
+::testing::AssertionResult DrawnWithinCentredSquare(const Pixels& p, int side) {
+    const RECT drawn = DrawnArea(p);
+    if (drawn.right < 0) return ::testing::AssertionFailure() << "nothing is drawn";
+    if (drawn.left >= (p.width - side) / 2 - 1 && drawn.right <= (p.width + side) / 2 &&
+        drawn.top >= (p.height - side) / 2 - 1 && drawn.bottom <= (p.height + side) / 2)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "drawn " << drawn.left << "," << drawn.top << " to " << drawn.right << ","
+                                         << drawn.bottom << " in " << p.width << " x " << p.height << ", not within "
+                                         << side;
+}
+
+UINT g_dpi = USER_DEFAULT_SCREEN_DPI;
+UINT WINAPI TestDpi(HWND) { return g_dpi; }
 
 TEST_F(HourglassTest, ControlFillsTheClientAreaPlaysCentredAndStopsOnWmUser1) {
     HWND control = StartAndWaitForPlay();
@@ -139,26 +169,72 @@ TEST_F(HourglassTest, ControlFillsTheClientAreaPlaysCentredAndStopsOnWmUser1) {
     EXPECT_TRUE(EqualRect(&client, &placed));
 
     EXPECT_TRUE(Changes()) << "the clip plays";
-    // What is drawn (not the corner's background) lies in the 80 x 80 square
-    // at the centre.
-    const Pixels p = Capture(control);
-    int left = p.width, right = -1, top = p.height, bottom = -1;
-    for (int y = 0; y < p.height; ++y)
-        for (int x = 0; x < p.width; ++x)
-            if (p.data[y * p.width + x] != p.data[0])
-                left = std::min(left, x), right = std::max(right, x), top = std::min(top, y),
-                bottom = std::max(bottom, y);
-    ASSERT_GE(right, 0) << "something is drawn";
-    EXPECT_GE(left, (p.width - 80) / 2 - 1);
-    EXPECT_LE(right, (p.width + 80) / 2);
-    EXPECT_GE(top, (p.height - 80) / 2 - 1);
-    EXPECT_LE(bottom, (p.height + 80) / 2);
+    // The session's scale is 100 %: the 80-pixel clip, at the centre.
+    EXPECT_TRUE(DrawnWithinCentredSquare(Capture(control), 80));
 
     PostMessageW(control, WM_USER + 1, 0, 0);
     EXPECT_EQ(WaitForExit(5000), 1u);
     EXPECT_FALSE(IsWindow(control));
     EXPECT_NE(Log().find("Inside Setup's Wait UI Thread"), std::string::npos);
     EXPECT_EQ(Log().find("Failed"), std::string::npos);
+}
+
+TEST_F(HourglassTest, TheClipFollowsTheScaleAndStaysCentred) {
+    // The popup as Windows would size it for each scale, and the clip the
+    // control then plays: larger than the one before, at the centre.
+    g_dpi = USER_DEFAULT_SCREEN_DPI;
+    const int starts = g_starts;
+    Start(&popup_, nullptr, TestDpi);
+    ASSERT_TRUE(PumpUntil([&] { return g_starts > starts; }, 10000));
+    HWND control = Control();
+    ASSERT_NE(control, nullptr);
+    RECT original = {};
+    GetWindowRect(popup_.m_hWnd, &original);
+    const struct {
+        UINT dpi;
+        int side;   // of the clip's frames
+    } scales[] = {{96, 80}, {144, 120}, {192, 160}, {120, 80}};
+    int before = 0;
+    for (const auto& scale : scales) {
+        SCOPED_TRACE(scale.dpi);
+        g_dpi = scale.dpi;
+        const LONG width = MulDiv(original.right - original.left, static_cast<int>(scale.dpi), 96);
+        const LONG height = MulDiv(original.bottom - original.top, static_cast<int>(scale.dpi), 96);
+        const RECT suggested = {original.left, original.top, original.left + width, original.top + height};
+        FollowScaleChange(popup_.m_hWnd, suggested, threadId_);
+        RECT client = {}, placed = {};
+        // Done once the control fills the new client area and shows a
+        // picture larger than the last scale's clip (or smaller, going back).
+        const bool fitted = PumpUntil(
+            [&] {
+                GetClientRect(popup_.m_hWnd, &client);
+                GetWindowRect(control, &placed);
+                MapWindowPoints(nullptr, popup_.m_hWnd, reinterpret_cast<POINT*>(&placed), 2);
+                const RECT drawn = DrawnArea(Capture(control));
+                const int tall = static_cast<int>(drawn.bottom - drawn.top + 1);
+                return EqualRect(&client, &placed) && drawn.right >= 0 &&
+                       (scale.side > before ? tall > before : tall <= scale.side);
+            },
+            10000);
+        EXPECT_TRUE(fitted) << "the control fills the client area with the clip of this scale";
+        EXPECT_TRUE(DrawnWithinCentredSquare(Capture(control), scale.side));
+        EXPECT_EQ(GetWindowThreadProcessId(control, nullptr), threadId_) << "still the hourglass thread's";
+        before = scale.side;
+    }
+    FollowScaleChange(popup_.m_hWnd, original, threadId_);
+    EXPECT_EQ(WaitForExit(0), static_cast<DWORD>(STILL_ACTIVE)) << "the clips play on";
+    EXPECT_EQ(Log().find("Failed"), std::string::npos);
+}
+
+TEST(HourglassScale, EachScaleGetsTheLargestClipNotLargerThanItsOwn) {
+    const struct {
+        UINT dpi;
+        UINT clip;
+    } cases[] = {{96, 129}, {120, 129}, {143, 129}, {144, 130}, {168, 130}, {191, 130}, {192, 131}, {480, 131},
+                 {72, 129}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(HourglassClipFor(c.dpi), c.clip) << c.dpi << " dpi";
+    }
 }
 
 TEST_F(HourglassTest, QuitPostedToTheThreadIsAnOrderlyStop) {
@@ -319,13 +395,20 @@ TEST(HourglassResources, LaunchersCarryTheTemplateAndIconAndOnlyTheProductTheCli
         std::sort(images.begin(), images.end());
         EXPECT_EQ(images, icons);
 
-        found = FindResourceW(module, MAKEINTRESOURCEW(129), L"AVI");
-        if (wcsstr(launcher, L"noclip")) {
-            EXPECT_EQ(found, nullptr);
-        } else {
+        // The clip for each scale: 100 %, 150 %, 200 %.
+        for (const auto& [clip, side] : {std::pair{129, 80u}, std::pair{130, 120u}, std::pair{131, 160u}}) {
+            SCOPED_TRACE(clip);
+            found = FindResourceW(module, MAKEINTRESOURCEW(clip), L"AVI");
+            if (wcsstr(launcher, L"noclip")) {
+                EXPECT_EQ(found, nullptr);
+                continue;
+            }
             ASSERT_NE(found, nullptr);
             const char* riff = static_cast<const char*>(LockResource(LoadResource(module, found)));
-            EXPECT_EQ(std::string(riff, 4) + std::string(riff + 8, 4), "RIFFAVI ");
+            EXPECT_EQ(std::string(riff, 4) + std::string(riff + 8, 4) + std::string(riff + 24, 4), "RIFFAVI avih");
+            // The main header's width and height.
+            EXPECT_EQ(*reinterpret_cast<const UINT32*>(riff + 64), side);
+            EXPECT_EQ(*reinterpret_cast<const UINT32*>(riff + 68), side);
         }
         FreeLibrary(module);
     }
