@@ -27,7 +27,6 @@ bool OpenClipFor(CAnimateCtrl& animate, HINSTANCE clipModule, UINT dpi, UINT& op
 }  // namespace
 
 UINT HourglassClipFor(UINT dpi) {
-    if (dpi >= 2 * USER_DEFAULT_SCREEN_DPI) return IDR_HOURGLASS_AVI_200;
     if (dpi >= 3 * USER_DEFAULT_SCREEN_DPI / 2) return IDR_HOURGLASS_AVI_150;
     return IDR_HOURGLASS_AVI;
 }
@@ -89,7 +88,9 @@ UINT RunWaitUI(CWnd* dialog, HINSTANCE clipModule, UINT (*dpiOf)(HWND)) {
         case kWaitUIFitToScale:
             GetClientRect(window, &client);
             SetWindowPos(animate.m_hWnd, nullptr, 0, 0, client.right, client.bottom, SWP_NOZORDER | SWP_NOACTIVATE);
-            if (HourglassClipFor(dpiOf(window)) != clip) played = OpenClipFor(animate, clipModule, dpiOf(window), clip);
+            // Opened again even when the clip stays: the control centres a
+            // clip only when it opens it.
+            played = OpenClipFor(animate, clipModule, dpiOf(window), clip);
             // The control draws only its clip's frame: what a larger one left
             // around it is erased.
             if (played) RedrawWindow(animate.m_hWnd, nullptr, nullptr, kRepaintNow);

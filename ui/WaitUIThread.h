@@ -25,8 +25,8 @@ UINT WaitUIThreadProc(LPVOID param);
 UINT RunWaitUI(CWnd* dialog, HINSTANCE clipModule, UINT (*dpiOf)(HWND) = qx::WindowDpi);
 
 // The clip for a scale: an animation control shows a clip at its own size,
-// so there is one for 100 %, 150 % and 200 %, and a scale gets the largest
-// that is not larger than its own.
+// so there is one for 100 % and one for 150 % and more, and a scale gets
+// the largest that is not larger than its own.
 UINT HourglassClipFor(UINT dpi);
 
 // What the popup does when its scale changes (moved to another monitor, or
