@@ -99,6 +99,19 @@ if(BUILD_TESTING)
   add_test(NAME product_signatures
     COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/tests/modules/check_signatures.py
             --osslsigncode ${QX_OSSLSIGNCODE} --cafile ${QX_TEST_SIGN_CERT} ${QX_PRODUCT_DIR})
+  # The signing script's ways (a development build, the vendor's authority
+  # busy or out of reach, a key in hardware, a release refused), each on
+  # copies of two shipped files.
+  add_test(NAME signing_script_timestamps_and_hardware_keys
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/trust/check-signing-script.sh ${QX_PRODUCT_DIR})
+  # A vendor's release built as the README says, in a build folder of its
+  # own (about a minute), through a hardware key and an authority on the
+  # loopback address; its folder then installs.
+  add_test(NAME vendor_release_build_signs_timestamps_and_installs
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/trust/vendor-release-build.sh ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR})
+  set_tests_properties(signing_script_timestamps_and_hardware_keys vendor_release_build_signs_timestamps_and_installs
+    PROPERTIES ENVIRONMENT "OSSLSIGNCODE=${QX_OSSLSIGNCODE};OPENSSL=${QX_OPENSSL}" TIMEOUT 300)
+  set_tests_properties(vendor_release_build_signs_timestamps_and_installs PROPERTIES RESOURCE_LOCK wineprefix TIMEOUT 1500)
 endif()
 
 # A signed launcher uses only files signed as it is: the tests' doubles and

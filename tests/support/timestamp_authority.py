@@ -76,7 +76,10 @@ def main():
             self.send_header("Content-Type", kind)
             self.send_header("Content-Length", str(len(body)))
             self.end_headers()
-            self.wfile.write(body)
+            try:
+                self.wfile.write(body)
+            except (BrokenPipeError, ConnectionResetError):
+                pass   # a client that gave up on a busy answer
 
         def do_POST(self):
             query = self.rfile.read(int(self.headers.get("Content-Length", "0") or 0))
