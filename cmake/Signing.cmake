@@ -1,7 +1,10 @@
 # Authenticode signatures on every program, module and package of the
-# product folder, each right after it is built (see qx_sign_file). The certificate is the
-# vendor's (QX_SIGN_PFX, QX_SIGN_PASSWORD in the build's environment) or a
-# self-signed test certificate the build makes in its own folder.
+# product folder, each right after it is built (see qx_sign_file). The key is the
+# vendor's (a key in hardware, QX_PKCS11_*, or QX_SIGN_PFX and
+# QX_SIGN_PASSWORD in the build's environment) or a self-signed test
+# certificate the build makes in its own folder. QX_TIMESTAMP_URL and
+# QX_RELEASE=1 are read from the build's environment too
+# (companions/package/sign-product.sh says what each does).
 find_program(QX_OSSLSIGNCODE osslsigncode REQUIRED)
 find_program(QX_OPENSSL openssl REQUIRED)
 set(QX_SIGN_DIR ${CMAKE_BINARY_DIR}/signing)
