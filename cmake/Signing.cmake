@@ -1,7 +1,10 @@
 # Authenticode signatures on every program, module and package of the
-# product folder, each right after it is built (see qx_sign_file). The certificate is the
-# vendor's (QX_SIGN_PFX, QX_SIGN_PASSWORD in the build's environment) or a
-# self-signed test certificate the build makes in its own folder.
+# product folder, each right after it is built (see qx_sign_file). The key is the
+# vendor's (a key in hardware, QX_PKCS11_*, or QX_SIGN_PFX and
+# QX_SIGN_PASSWORD in the build's environment) or a self-signed test
+# certificate the build makes in its own folder. QX_TIMESTAMP_URL and
+# QX_RELEASE=1 are read from the build's environment too
+# (companions/package/sign-product.sh says what each does).
 find_program(QX_OSSLSIGNCODE osslsigncode REQUIRED)
 find_program(QX_OPENSSL openssl REQUIRED)
 set(QX_SIGN_DIR ${CMAKE_BINARY_DIR}/signing)
@@ -99,6 +102,19 @@ if(BUILD_TESTING)
   add_test(NAME product_signatures
     COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/tests/modules/check_signatures.py
             --osslsigncode ${QX_OSSLSIGNCODE} --cafile ${QX_TEST_SIGN_CERT} ${QX_PRODUCT_DIR})
+  # The signing script's ways (a development build, the vendor's authority
+  # busy or out of reach, a key in hardware, a release refused), each on
+  # copies of two shipped files.
+  add_test(NAME signing_script_timestamps_and_hardware_keys
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/trust/check-signing-script.sh ${QX_PRODUCT_DIR})
+  # A vendor's release built as the README says, in a build folder of its
+  # own (about a minute), through a hardware key and an authority on the
+  # loopback address; its folder then installs.
+  add_test(NAME vendor_release_build_signs_timestamps_and_installs
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/trust/vendor-release-build.sh ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR})
+  set_tests_properties(signing_script_timestamps_and_hardware_keys vendor_release_build_signs_timestamps_and_installs
+    PROPERTIES ENVIRONMENT "OSSLSIGNCODE=${QX_OSSLSIGNCODE};OPENSSL=${QX_OPENSSL}" TIMEOUT 300)
+  set_tests_properties(vendor_release_build_signs_timestamps_and_installs PROPERTIES RESOURCE_LOCK wineprefix TIMEOUT 1500)
 endif()
 
 # A signed launcher uses only files signed as it is: the tests' doubles and

@@ -8,6 +8,9 @@ packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
   wine64 xvfb xauth openbox x11-apps x11-utils imagemagick
   msitools wixl osslsigncode zip
+  # osslsigncode reaches a key in hardware (PKCS#11) through OpenSSL's pkcs11
+  # engine; SoftHSM2 is the tests' hardware key.
+  libengine-pkcs11-openssl softhsm2
   googletest python3 python3-yaml python3-jsonschema
   locales-all
 )

@@ -250,6 +250,11 @@ void LogRefusal(const wchar_t* path, HRESULT result) {
         record += path ? path : L"";
         record += L"\n File version: ";
         record += version.empty() ? L"none" : version;
+    } else if (result == qx::kSignatureExpired) {
+        // Its certificate has expired and no timestamp from within its
+        // validity vouches for the signature.
+        record = L"File refused, signature expired: ";
+        record += path ? path : L"";
     } else if (qx::CouldNotBeChecked(result)) {
         // Not even opened for its check (another program holds it with
         // delete access, say): the system's text says why.

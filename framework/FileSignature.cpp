@@ -46,6 +46,10 @@ const TrustCalls& Trust() {
     return calls;
 }
 
+ULONGLONG Ticks(const FILETIME& time) {
+    return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
 UniqueHandle OpenHeld(const wchar_t* path, DWORD& error) {
     // Others may read it (the loader, the installer, the cache copy), but
     // none may write, rename or delete it while it is held.
@@ -83,17 +87,40 @@ SignatureVerdict VerifySignature(HANDLE file, const wchar_t* path) {
 
     // The signer is read whatever the result: a root that is only not
     // trusted here still names a signer whose digest held.
+    SignatureTimes times;
     if (data.hWVTStateData) {
         CRYPT_PROVIDER_DATA* provider = trust.providerData(data.hWVTStateData);
         CRYPT_PROVIDER_SGNR* signer = provider ? trust.signer(provider, 0, FALSE, 0) : nullptr;
         if (signer && signer->csCertChain > 0 && signer->pasCertChain && signer->pasCertChain[0].pCert) {
             const CERT_CONTEXT* leaf = signer->pasCertChain[0].pCert;
             verdict.signer.assign(reinterpret_cast<const char*>(leaf->pbCertEncoded), leaf->cbCertEncoded);
+            times.known = leaf->pCertInfo != nullptr;
+            if (times.known) {
+                times.notBefore = Ticks(leaf->pCertInfo->NotBefore);
+                times.notAfter = Ticks(leaf->pCertInfo->NotAfter);
+            }
+            times.verifiedAsOf = Ticks(signer->sftVerifyAsOf);
+            // The timestamp is the signature's counter-signer; the system
+            // checked it and, when it held, verified the signature as of its time.
+            for (DWORD i = 0; signer->pasCounterSigners && i < signer->csCounterSigners; ++i)
+                if (signer->pasCounterSigners[i].dwError == ERROR_SUCCESS) times.timestamped = true;
         }
     }
     data.dwStateAction = WTD_STATEACTION_CLOSE;
     trust.verify(noWindow, &action, &data);
+    FILETIME now = {};
+    GetSystemTimeAsFileTime(&now);
+    verdict.status = JudgeValidityPeriod(verdict.status, times, Ticks(now));
     return verdict;
+}
+
+HRESULT JudgeValidityPeriod(HRESULT status, const SignatureTimes& times, ULONGLONG now) {
+    if (status == kSignatureExpired) return kSignatureExpired;
+    if ((status != S_OK && !OnlyTheRootIsUntrusted(status)) || !times.known) return status;
+    const auto within = [&times](ULONGLONG when) { return when >= times.notBefore && when <= times.notAfter; };
+    if (within(now)) return status;
+    if (times.timestamped && within(times.verifiedAsOf)) return status;
+    return kSignatureExpired;
 }
 
 bool OnlyTheRootIsUntrusted(HRESULT status) {

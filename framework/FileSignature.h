@@ -20,6 +20,7 @@ namespace qx {
 constexpr HRESULT kSignatureMissing = static_cast<HRESULT>(0x800B0100);      // TRUST_E_NOSIGNATURE
 constexpr HRESULT kSignatureBadDigest = static_cast<HRESULT>(0x80096010);    // TRUST_E_BAD_DIGEST
 constexpr HRESULT kSignerNotOurs = static_cast<HRESULT>(0x800B0004);         // TRUST_E_SUBJECT_NOT_TRUSTED
+constexpr HRESULT kSignatureExpired = static_cast<HRESULT>(0x800B0101);      // CERT_E_EXPIRED
 // A pinned file whose content is not its release's: ERROR_REVISION_MISMATCH,
 // "Indicates two revision levels are incompatible."
 constexpr HRESULT kNotThisRelease = static_cast<HRESULT>(ERROR_REVISION_MISMATCH);
@@ -41,7 +42,26 @@ struct SignatureVerdict {
 
 // Verifies the signature of an open file (its path names it to the system).
 // No revocation check and no network: an offline machine gets the same answer.
+// A signature whose certificate is outside its validity holds only through a
+// timestamp from within it (JudgeValidityPeriod).
 SignatureVerdict VerifySignature(HANDLE file, const wchar_t* path);
+
+// What WinVerifyTrust tells of a signature's times, in FILETIME ticks (UTC).
+struct SignatureTimes {
+    bool known = false;           // the signer's certificate could be read
+    ULONGLONG notBefore = 0;      // its validity
+    ULONGLONG notAfter = 0;
+    bool timestamped = false;     // it carries a timestamp (a counter-signature) whose own check held
+    ULONGLONG verifiedAsOf = 0;   // the time it was checked as of: the timestamp's, else the current time
+};
+
+// The system's result for a signature, with its certificate's validity
+// held against the current time or, when it carries one, the timestamp:
+// CERT_E_EXPIRED for a certificate that has expired (or is not yet valid)
+// unless a valid timestamp from within its validity vouches for the
+// signature. A result that names only the root as untrusted does not hide
+// an expired certificate; any other failure stands as it is.
+HRESULT JudgeValidityPeriod(HRESULT status, const SignatureTimes& times, ULONGLONG now);
 
 // A result that says only that the signer's root is not trusted on this
 // machine (a test certificate, a machine that never saw the vendor's root):

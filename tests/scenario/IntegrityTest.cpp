@@ -1,6 +1,7 @@
 // Files of the product folder replaced by files that are not this
 // release's own (unsigned, another publisher's, changed after signing,
-// another release signed by the product's own certificate), as a program
+// signed by a certificate that has expired, another release signed by the
+// product's own certificate), as a program
 // that can write a download folder would: the signed launcher and the
 // signed Pad refuse each before loading, starting or installing it, end
 // with the check's result (1306 for a file its release pins) and name the
@@ -13,6 +14,7 @@ namespace {
 constexpr DWORD kUnsigned = 0x800B0100;      // TRUST_E_NOSIGNATURE
 constexpr DWORD kBadDigest = 0x80096010;     // TRUST_E_BAD_DIGEST
 constexpr DWORD kOtherSigner = 0x800B0004;   // TRUST_E_SUBJECT_NOT_TRUSTED
+constexpr DWORD kExpired = 0x800B0101;       // CERT_E_EXPIRED: no timestamp from within the certificate's validity
 constexpr DWORD kNotThisRelease = 1306;      // ERROR_REVISION_MISMATCH: a pinned file not of this release
 constexpr DWORD kHeldForDeletion = 32;       // ERROR_SHARING_VIOLATION: another program holds it with delete access
 
@@ -39,6 +41,7 @@ bool RefusalLogged(const std::wstring& path, DWORD code, const char* fileVersion
     const std::string named = code == kNotThisRelease ? "File refused, not of this release (" + Narrow(kProductVersion) +
                                                             "): " + Narrow(path) + "\r\n File version: " + fileVersion
                               : code == kHeldForDeletion ? "File refused, it could not be checked: " + Narrow(path)
+                              : code == kExpired         ? "File refused, signature expired: " + Narrow(path)
                                                          : "File refused, not signed as this program is: " + Narrow(path);
     return all.find(named) != std::string::npos && all.find(std::string(" Code: ") + hex) != std::string::npos;
 }
@@ -101,6 +104,8 @@ TEST_F(IntegrityTest, RefusalsAreShownInTheLaunchersOwnBox) {
         {"error module", kErrorModuleFile, L"release", L"CALLER=SETUP", kNotThisRelease, "0.9.0.0"},
         {"Pad", kPadFile, L"unsigned", L"", kUnsigned, ""},
         {"Pad", kPadFile, L"other", L"", kOtherSigner, ""},
+        {"Pad", kPadFile, L"expired", L"", kExpired, ""},
+        {"Pad", kPadFile, L"expired-late", L"", kExpired, ""},
         {"Pad", kPadFile, L"release", L"", kNotThisRelease, "0.9.0.0"},
     };
     for (const BoxCase& c : cases) {

@@ -22,7 +22,14 @@ std::wstring ModuleFolder(HMODULE module) {
 
 std::wstring ProgramFolder() { return ModuleFolder(nullptr); }
 std::wstring BuildDir() { return Parent(ProgramFolder()); }
-std::wstring ProductDir() { return BuildDir() + L"product\\"; }
+std::wstring ProductDir() {
+    // Another build's product folder, a release signed by the vendor's key say.
+    wchar_t shipped[MAX_PATH] = {};
+    const DWORD n = GetEnvironmentVariableW(L"QX_SHIPPED_DIR", shipped, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return BuildDir() + L"product\\";
+    std::wstring folder(shipped);
+    return folder.back() == L'\\' ? folder : folder + L'\\';
+}
 std::wstring DoublesDir() { return BuildDir() + L"tests\\doubles\\"; }
 std::wstring UnsignedLauncher() { return BuildDir() + L"tests\\trust\\unsigned\\" + kLauncherFile64; }
 std::wstring FixturesDir() { return BuildDir() + L"tests\\fixtures\\"; }

@@ -11,7 +11,7 @@ namespace qxtest {
 std::wstring ModuleFolder(HMODULE module);   // nullptr: the running program's
 std::wstring ProgramFolder();
 std::wstring BuildDir();      // <build>\ : the test programs lie in <build>\tests\ .
-std::wstring ProductDir();    // <build>\product\ .
+std::wstring ProductDir();    // <build>\product\ , or the folder QX_SHIPPED_DIR names (Windows form).
 std::wstring DoublesDir();    // <build>\tests\doubles\ .
 // The launcher with its signature removed: it checks nothing, so it runs
 // with the doubles and test packages (made by tests/trust/make-variants.sh).

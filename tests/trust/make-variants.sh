@@ -8,6 +8,9 @@
 #   OUT/release/NAME    a file of another release, signed by the product's own
 #                       certificate: the version set back (the package's
 #                       ProductVersion, a binary's VERSIONINFO), signed again
+#   OUT/expired/NAME    signed by a certificate that expired (valid in 2020
+#                       only), without a timestamp
+#   OUT/expired-late/NAME the same, timestamped today: after the expiry
 # Usage: make-variants.sh OUT_DIR SIGN_DIR SIGNED_FILE... [-- RELEASE_FILE...]
 set -euo pipefail
 out="${1:?output folder}"
@@ -23,6 +26,7 @@ done
 set -- "${files[@]}"
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 osslsigncode="${OSSLSIGNCODE:-osslsigncode}"
+openssl="${OPENSSL:-openssl}"
 mkdir -p "$out/unsigned" "$out/other" "$out/changed" "$out/work"
 for file in "$@"; do
   name="$(basename "$file")"
@@ -75,3 +79,66 @@ if [ "${#release[@]}" -gt 0 ]; then
     if [ -f "$out/work/release/$name" ]; then mv -f "$out/work/release/$name" "$out/release/$name"; fi
   done
 fi
+
+# Signed by a certificate that has expired, without a timestamp and with one
+# from after the expiry (osslsigncode's own time-stamping, by a test
+# authority made here): refused either way. The certificate and the
+# authority are made once, in the signing folder.
+expired_cert="$signdir/expired-codesign.pem"
+expired_key="$signdir/expired-codesign.key"
+tsa_cert="$signdir/variants-tsa.pem"
+tsa_key="$signdir/variants-tsa.key"
+if [ ! -s "$expired_cert" ] || [ ! -s "$tsa_cert" ]; then
+  ca="$out/work/expired-ca"
+  rm -rf "$ca"
+  mkdir -p "$ca/new"
+  : >"$ca/index.txt"
+  echo 01 >"$ca/serial"
+  cat >"$ca/ca.cnf" <<EOF
+[ ca ]
+default_ca = expired
+[ expired ]
+database = $ca/index.txt
+new_certs_dir = $ca/new
+serial = $ca/serial
+default_md = sha256
+policy = any
+x509_extensions = codesign
+unique_subject = no
+[ any ]
+commonName = supplied
+organizationName = optional
+[ codesign ]
+basicConstraints = critical,CA:FALSE
+keyUsage = critical,digitalSignature
+extendedKeyUsage = codeSigning
+[ req ]
+distinguished_name = dn
+[ dn ]
+EOF
+  (
+    umask 077
+    # openssl ca, because it alone sets a validity in the past.
+    "$openssl" req -new -newkey rsa:2048 -nodes -keyout "$expired_key" -out "$ca/expired.csr" -config "$ca/ca.cnf" \
+      -subj "/CN=Selkirk-Vane Expired Test Code Signing/O=Selkirk-Vane" 2>/dev/null
+    "$openssl" ca -batch -config "$ca/ca.cnf" -selfsign -keyfile "$expired_key" -in "$ca/expired.csr" \
+      -out "$expired_cert" -startdate 20200101000000Z -enddate 20210101000000Z -notext >/dev/null 2>&1
+    "$openssl" req -x509 -newkey rsa:2048 -sha256 -days 3650 -nodes -keyout "$tsa_key" -out "$tsa_cert" \
+      -subj "/CN=Variants Test Time Stamping/O=Signing Tests" -addext "basicConstraints=critical,CA:FALSE" \
+      -addext "keyUsage=critical,digitalSignature" -addext "extendedKeyUsage=critical,timeStamping" 2>/dev/null
+  )
+  rm -rf "$ca"
+fi
+mkdir -p "$out/expired" "$out/expired-late"
+for file in "$@"; do
+  name="$(basename "$file")"
+  if [ "$out/expired-late/$name" -nt "$out/unsigned/$name" ]; then continue; fi
+  for variant in expired expired-late; do
+    stamp=()
+    [ "$variant" = expired-late ] && stamp=(-TSA-certs "$tsa_cert" -TSA-key "$tsa_key")
+    rm -f "$out/work/$name"
+    "$osslsigncode" sign -certs "$expired_cert" -key "$expired_key" -h sha256 "${stamp[@]}" \
+      -in "$out/unsigned/$name" -out "$out/work/$name" >/dev/null
+    mv -f "$out/work/$name" "$out/$variant/$name"
+  done
+done

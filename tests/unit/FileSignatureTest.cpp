@@ -50,6 +50,11 @@ TEST(FileSignature, EachFileIsJudgedAgainstTheReferencesSigner) {
         {Variant(L"other", L"QXPRP4005.msi"), qx::kSignerNotOurs},
         {Variant(L"changed", L"QXVInstallActions64.dll"), qx::kSignatureBadDigest},
         {Variant(L"changed", L"Setup.exe"), qx::kSignatureBadDigest},
+        // A certificate that expired: told from its dates, whatever the
+        // system's own answer (Wine's is 0), when no timestamp from within
+        // its validity vouches for the signature.
+        {Variant(L"expired", L"CustomActionData64.dll"), qx::kSignatureExpired},
+        {Variant(L"expired-late", L"Setup.exe"), qx::kSignatureExpired},
         {BuildDir() + L"tests\\fixtures\\Garbage.msi", qx::kSignatureMissing},
     };
     for (const Case& c : cases) {
@@ -103,6 +108,68 @@ TEST(FileSignature, OnlyAnUntrustedRootIsForgivenAndOnlyForTheProgramsOwnSigner)
     EXPECT_EQ(broken.kind, qx::ReferenceSignature::Kind::kBroken);
     EXPECT_EQ(qx::JudgeSignature(broken, {S_OK, "ours"}), qx::kSignatureBadDigest);
     EXPECT_EQ(qx::ReferenceFrom({CERT_E_UNTRUSTEDROOT, "ours"}).kind, qx::ReferenceSignature::Kind::kSigned);
+}
+
+// The decision behind a signature whose certificate has expired, fed the
+// answers Windows gives (its result, the certificate's validity, the
+// counter-signature it checked and the time it verified the signature as
+// of). Wine's WinVerifyTrust checks no validity and reads no RFC 3161
+// timestamp, so only this table shows the timestamped rows.
+TEST(FileSignature, AnExpiredCertificateHoldsOnlyThroughATimestampFromWithinItsValidity) {
+    constexpr ULONGLONG kDay = 864000000000ull;
+    constexpr ULONGLONG kFrom = 132223104000000000ull;   // 2020-01-01
+    constexpr ULONGLONG kTo = kFrom + 366 * kDay;         // 2021-01-01
+    constexpr ULONGLONG kNow = kTo + 1000 * kDay;         // long after
+    struct Case {
+        const char* what;
+        HRESULT windows;         // what WinVerifyTrust answers
+        ULONGLONG now;
+        bool timestamped;        // a counter-signer whose own check held
+        ULONGLONG verifiedAsOf;  // the timestamp's time, else the current time
+        HRESULT judged;
+    };
+    const Case cases[] = {
+        {"valid", S_OK, kFrom + 10 * kDay, false, kFrom + 10 * kDay, S_OK},
+        {"valid, timestamped", S_OK, kFrom + 10 * kDay, true, kFrom + 9 * kDay, S_OK},
+        {"expired, timestamp within the validity", S_OK, kNow, true, kFrom + 100 * kDay, S_OK},
+        {"expired, no timestamp", CERT_E_EXPIRED, kNow, false, kNow, qx::kSignatureExpired},
+        {"expired, timestamped after the expiry", CERT_E_EXPIRED, kNow, true, kTo + kDay, qx::kSignatureExpired},
+        {"expired, timestamped on its last day", S_OK, kNow, true, kTo, S_OK},
+        {"not yet valid", CERT_E_EXPIRED, kFrom - kDay, false, kFrom - kDay, qx::kSignatureExpired},
+        // What Wine answers: 0, whatever the dates, and no counter-signer.
+        {"expired, no timestamp (Wine's answer)", S_OK, kNow, false, kNow, qx::kSignatureExpired},
+        {"timestamp that did not hold", S_OK, kNow, false, kFrom + 100 * kDay, qx::kSignatureExpired},
+        // A root that is only not trusted here (the test certificate)
+        // hides no expiry, and is forgiven later only for a valid one.
+        {"untrusted root, expired, no timestamp", CERT_E_UNTRUSTEDROOT, kNow, false, kNow, qx::kSignatureExpired},
+        {"untrusted root, expired, timestamp within", CERT_E_UNTRUSTEDROOT, kNow, true, kFrom + kDay,
+         CERT_E_UNTRUSTEDROOT},
+        {"untrusted root, valid", CERT_E_UNTRUSTEDROOT, kFrom + kDay, false, kFrom + kDay, CERT_E_UNTRUSTEDROOT},
+        // A file changed after signing stays a changed file.
+        {"changed and expired", qx::kSignatureBadDigest, kNow, false, kNow, qx::kSignatureBadDigest},
+        {"unsigned", qx::kSignatureMissing, kNow, false, kNow, qx::kSignatureMissing},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        qx::SignatureTimes times;
+        times.known = true;
+        times.notBefore = kFrom;
+        times.notAfter = kTo;
+        times.timestamped = c.timestamped;
+        times.verifiedAsOf = c.verifiedAsOf;
+        EXPECT_EQ(qx::JudgeValidityPeriod(c.windows, times, c.now), c.judged) << std::hex << c.windows;
+    }
+    // Without the signer's certificate there are no dates to hold it to:
+    // the system's answer stands (and no signer is no signature of ours).
+    EXPECT_EQ(qx::JudgeValidityPeriod(S_OK, qx::SignatureTimes{}, kNow), S_OK);
+    // An expired file is refused with the system's code, as a verdict on
+    // the file, not as a file that could not be checked.
+    qx::ReferenceSignature reference;
+    reference.kind = qx::ReferenceSignature::Kind::kSigned;
+    reference.signer = "ours";
+    EXPECT_EQ(qx::JudgeSignature(reference, {qx::kSignatureExpired, "ours"}), qx::kSignatureExpired);
+    EXPECT_EQ(static_cast<unsigned>(qx::kSignatureExpired), 0x800B0101u);
+    EXPECT_FALSE(qx::CouldNotBeChecked(qx::kSignatureExpired));
 }
 
 TEST(FileSignature, AHeldFileCannotBeRenamedReplacedOrDeletedUntilReleased) {
