@@ -3,6 +3,9 @@
 #include <setupapi.h>
 #include <shlwapi.h>
 
+#include <optional>
+#include <string>
+
 #include "cache/SourcePaths.h"
 #include "diag/ErrorReporting.h"
 #include "diag/Logger.h"
@@ -76,6 +79,14 @@ FoundPackage FindPackage(HWND owner, bool noPrompts, bool resumed) {
     const std::wstring besideLauncher = LauncherFilePath(kPackageFile);
     qx::BoundedCopy(packagePath, kPackagePathCapacity, besideLauncher.c_str());
 
+    // Read once, when first needed: the resume's look and the disc prompt
+    // both use it.
+    std::optional<std::wstring> record;
+    const auto recorded = [&record]() -> const std::wstring& {
+        if (!record) record = GetCachedSourcePath();
+        return *record;
+    };
+
     LogTrace(L"Getting Product Info");
     DWORD result = ReadPackageAt(packagePath, found);
     if (result == ERROR_FILE_NOT_FOUND && (noPrompts || resumed)) {
@@ -83,8 +94,8 @@ FoundPackage FindPackage(HWND owner, bool noPrompts, bool resumed) {
         // folder is tried without a window first.
         LogTrace(noPrompts ? L"No disc prompt in a quiet run; looking in the recorded source folder"
                            : L"After the restart: looking in the recorded source folder");
-        const std::wstring recorded = GetCachedSourcePath();
-        if (!recorded.empty() && PackagePathIn(recorded.c_str(), packagePath)) result = ReadPackageAt(packagePath, found);
+        if (!recorded().empty() && PackagePathIn(recorded().c_str(), packagePath))
+            result = ReadPackageAt(packagePath, found);
         // A deployment tool deletes the folder it ran the setup from: with
         // the product installed, nothing is left to install, and no disc
         // is needed for it.
@@ -98,9 +109,8 @@ FoundPackage FindPackage(HWND owner, bool noPrompts, bool resumed) {
     if (result == ERROR_FILE_NOT_FOUND && !noPrompts) {
         LogTrace(L"PROMPT for user to insert the Disk (In SetupDlg - On Timer - First Time) . Looking For\" "
                  L"QXPRP4005.msi \"");
-        const std::wstring recorded = GetCachedSourcePath();
         DWORD required = kPackagePathCapacity;
-        const UINT answer = PromptForDisc(owner, nullptr, kProductName, recorded.c_str(), kPackageFile, nullptr,
+        const UINT answer = PromptForDisc(owner, nullptr, kProductName, recorded().c_str(), kPackageFile, nullptr,
                                           kDiscPromptStyle, packagePath, kPackagePathCapacity, &required);
         if (answer == DPROMPT_CANCEL) {
             LogTrace(L"Disc prompt cancelled");
